@@ -1,0 +1,217 @@
+#include "alsa_capture.h"
+
+#include <poll.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdarg>
+
+namespace pcmtap {
+namespace {
+
+const char *const kDevice = "default";
+const char *const kPlugDevice = "plug:default";
+
+// A period of 50 ms keeps wake-ups rare on real-time devices; a buffer of a
+// second rides out a delivery thread that is late now and then.
+const unsigned kPeriodMicros = 50000;
+const unsigned kBufferMicros = 1000000;
+// Reads much larger than this gain nothing on an unpaced device.
+const snd_pcm_uframes_t kMaxReadFrames = 16384;
+
+void ignore_alsa_error(const char *, int, const char *, int, const char *,
+                       ...) {}
+
+struct PcmCloser {
+  void operator()(snd_pcm_t *pcm) const { snd_pcm_close(pcm); }
+};
+using PcmHandle = std::unique_ptr<snd_pcm_t, PcmCloser>;
+
+int configure(snd_pcm_t *pcm, unsigned rate, unsigned channels,
+              snd_pcm_uframes_t *buffer_frames) {
+  snd_pcm_hw_params_t *hw;
+  snd_pcm_hw_params_alloca(&hw);
+  int err;
+  if ((err = snd_pcm_hw_params_any(pcm, hw)) < 0 ||
+      (err = snd_pcm_hw_params_set_access(pcm, hw,
+                                          SND_PCM_ACCESS_RW_INTERLEAVED)) < 0 ||
+      (err = snd_pcm_hw_params_set_format(pcm, hw, SND_PCM_FORMAT_S16_LE)) <
+          0 ||
+      (err = snd_pcm_hw_params_set_channels(pcm, hw, channels)) < 0 ||
+      (err = snd_pcm_hw_params_set_rate(pcm, hw, rate, 0)) < 0)
+    return err;
+  // Sizes are wishes: the device rounds them to what it can do.
+  unsigned buffer_time = kBufferMicros;
+  unsigned period_time = kPeriodMicros;
+  snd_pcm_hw_params_set_buffer_time_near(pcm, hw, &buffer_time, nullptr);
+  snd_pcm_hw_params_set_period_time_near(pcm, hw, &period_time, nullptr);
+  if ((err = snd_pcm_hw_params(pcm, hw)) < 0)
+    return err;
+
+  snd_pcm_uframes_t period_frames;
+  if ((err = snd_pcm_get_params(pcm, buffer_frames, &period_frames)) < 0)
+    return err;
+  snd_pcm_sw_params_t *sw;
+  snd_pcm_sw_params_alloca(&sw);
+  if ((err = snd_pcm_sw_params_current(pcm, sw)) < 0 ||
+      (err = snd_pcm_sw_params_set_avail_min(pcm, sw, period_frames)) < 0 ||
+      (err = snd_pcm_sw_params(pcm, sw)) < 0)
+    return err;
+  return 0;
+}
+
+int open_configured(const char *name, unsigned rate, unsigned channels,
+                    PcmHandle *out, snd_pcm_uframes_t *buffer_frames) {
+  snd_pcm_t *raw;
+  int err = snd_pcm_open(&raw, name, SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK);
+  if (err < 0)
+    return err;
+  PcmHandle pcm(raw);
+  if ((err = configure(pcm.get(), rate, channels, buffer_frames)) < 0)
+    return err;
+  *out = std::move(pcm);
+  return 0;
+}
+
+double seconds_between(const snd_htimestamp_t &from,
+                       const snd_htimestamp_t &to) {
+  return double(to.tv_sec - from.tv_sec) +
+         double(to.tv_nsec - from.tv_nsec) / 1e9;
+}
+
+} // namespace
+
+void alsa_silence_errors() { snd_lib_error_set_handler(ignore_alsa_error); }
+
+bool alsa_playback_available() {
+  snd_pcm_t *pcm;
+  if (snd_pcm_open(&pcm, kDevice, SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) <
+      0)
+    return false;
+  snd_pcm_close(pcm);
+  return true;
+}
+
+int AlsaCapture::open(unsigned rate, unsigned channels,
+                      std::unique_ptr<AlsaCapture> *out) {
+  PcmHandle pcm;
+  snd_pcm_uframes_t buffer_frames = 0;
+  int err = open_configured(kDevice, rate, channels, &pcm, &buffer_frames);
+  // Only a device that exists but cannot take our format is worth a second
+  // try through the plug converter.
+  if (err == -EINVAL)
+    err = open_configured(kPlugDevice, rate, channels, &pcm, &buffer_frames);
+  if (err < 0)
+    return err;
+  out->reset(new AlsaCapture(pcm.release(), rate, channels, buffer_frames));
+  return 0;
+}
+
+AlsaCapture::AlsaCapture(snd_pcm_t *pcm, unsigned rate, unsigned channels,
+                         snd_pcm_uframes_t buffer_frames)
+    : pcm_(pcm), rate_(rate), channels_(channels),
+      buffer_frames_(buffer_frames),
+      // A read larger than the device's buffer confuses some plugins.
+      max_read_(std::min(buffer_frames, kMaxReadFrames)) {}
+
+AlsaCapture::~AlsaCapture() { snd_pcm_close(pcm_); }
+
+int AlsaCapture::start() {
+  int err = snd_pcm_prepare(pcm_);
+  return err < 0 ? err : snd_pcm_start(pcm_);
+}
+
+void AlsaCapture::stop() { snd_pcm_drop(pcm_); }
+
+int AlsaCapture::wait(int wake_fd) {
+  pollfd fds[16];
+  fds[0] = {wake_fd, POLLIN, 0};
+  int count = snd_pcm_poll_descriptors(pcm_, fds + 1, 15);
+  if (count < 0)
+    return count;
+  // The timeout only makes sure that a device that went quiet without
+  // saying so is looked at again.
+  int ready = poll(fds, nfds_t(count) + 1, 1000);
+  if (ready < 0)
+    return errno == EINTR ? 0 : -errno;
+  if (ready == 0 || fds[0].revents != 0)
+    return 0;
+  unsigned short revents = 0;
+  int err = snd_pcm_poll_descriptors_revents(pcm_, fds + 1, unsigned(count),
+                                             &revents);
+  if (err < 0)
+    return err;
+  if (revents & (POLLERR | POLLHUP | POLLNVAL)) {
+    switch (snd_pcm_state(pcm_)) {
+    case SND_PCM_STATE_XRUN:
+    case SND_PCM_STATE_SUSPENDED:
+      return 0; // read() recovers
+    case SND_PCM_STATE_DISCONNECTED:
+      return -ENODEV;
+    default:
+      // Not something read() will clear; do not spin on it.
+      usleep(10000);
+    }
+  }
+  return 0;
+}
+
+long AlsaCapture::available() {
+  snd_pcm_sframes_t n = snd_pcm_avail_update(pcm_);
+  return n < 0 ? 0 : long(n);
+}
+
+long AlsaCapture::read(void *dst, size_t max_frames, uint64_t *lost_frames) {
+  for (;;) {
+    snd_pcm_sframes_t n = snd_pcm_readi(pcm_, dst, max_frames);
+    if (n >= 0)
+      return long(n);
+    if (n == -EAGAIN)
+      return 0;
+    int err = recover(int(n), lost_frames);
+    if (err < 0)
+      return err;
+  }
+}
+
+// The frames lost in an overrun: the full buffer that was never read, plus
+// what the device would have captured since it stopped.
+uint64_t AlsaCapture::frames_lost_in_overrun() {
+  snd_pcm_status_t *status;
+  snd_pcm_status_alloca(&status);
+  uint64_t lost = buffer_frames_;
+  if (snd_pcm_status(pcm_, status) == 0) {
+    snd_htimestamp_t stopped, now;
+    snd_pcm_status_get_trigger_htstamp(status, &stopped);
+    snd_pcm_status_get_htstamp(status, &now);
+    double gap = seconds_between(stopped, now);
+    if ((stopped.tv_sec != 0 || stopped.tv_nsec != 0) && gap > 0 && gap < 1e6)
+      lost += uint64_t(gap * rate_);
+  }
+  return lost;
+}
+
+int AlsaCapture::recover(int err, uint64_t *lost_frames) {
+  if (err == -ESTRPIPE) {
+    *lost_frames += frames_lost_in_overrun();
+    // The device was suspended; it may need a while to come back.
+    for (int tries = 0; (err = snd_pcm_resume(pcm_)) == -EAGAIN && tries < 500;
+         ++tries)
+      usleep(10000);
+    if (err == 0)
+      return 0;
+  } else if (err == -EPIPE) {
+    *lost_frames += frames_lost_in_overrun();
+  } else {
+    return err;
+  }
+  if ((err = snd_pcm_prepare(pcm_)) < 0)
+    return err;
+  return snd_pcm_start(pcm_);
+}
+
+const char *AlsaCapture::error_text(int err) const { return snd_strerror(err); }
+
+} // namespace pcmtap

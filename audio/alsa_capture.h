@@ -1,0 +1,56 @@
+// The capture device and the playback check over alsa-lib.
+#ifndef PCMTAP_AUDIO_ALSA_CAPTURE_H
+#define PCMTAP_AUDIO_ALSA_CAPTURE_H
+
+#include "capture_source.h"
+
+#include <alsa/asoundlib.h>
+
+#include <memory>
+
+namespace pcmtap {
+
+// Keeps alsa-lib from printing its own messages; we report errors ourselves.
+void alsa_silence_errors();
+
+// Whether the default playback device can be opened.  It is closed again at
+// once, so that other programs keep using it.
+bool alsa_playback_available();
+
+class AlsaCapture final : public CaptureSource {
+public:
+  // Opens the default capture device for 16-bit little-endian samples.
+  // Devices that cannot do the format, the channel count or the rate
+  // themselves get alsa-lib's plug conversions.
+  static int open(unsigned rate, unsigned channels,
+                  std::unique_ptr<AlsaCapture> *out);
+  ~AlsaCapture() override;
+
+  unsigned channels() const { return channels_; }
+  size_t frame_bytes() const override { return 2 * size_t{channels_}; }
+  unsigned rate() const override { return rate_; }
+  size_t max_read_frames() const override { return max_read_; }
+
+  int start() override;
+  int wait(int wake_fd) override;
+  long available() override;
+  long read(void *dst, size_t max_frames, uint64_t *lost_frames) override;
+  void stop() override;
+  const char *error_text(int err) const override;
+
+private:
+  AlsaCapture(snd_pcm_t *pcm, unsigned rate, unsigned channels,
+              snd_pcm_uframes_t buffer_frames);
+  int recover(int err, uint64_t *lost_frames);
+  uint64_t frames_lost_in_overrun();
+
+  snd_pcm_t *pcm_;
+  unsigned rate_;
+  unsigned channels_;
+  snd_pcm_uframes_t buffer_frames_;
+  size_t max_read_;
+};
+
+} // namespace pcmtap
+
+#endif

@@ -1,0 +1,39 @@
+// What the recording engine needs from a platform's capture device.  The
+// engine owns the threads and the ring; a backend only opens the device and
+// moves frames.
+#ifndef PCMTAP_AUDIO_CAPTURE_SOURCE_H
+#define PCMTAP_AUDIO_CAPTURE_SOURCE_H
+
+#include <cstddef>
+#include <cstdint>
+
+namespace pcmtap {
+
+class CaptureSource {
+public:
+  virtual ~CaptureSource() = default;
+
+  virtual size_t frame_bytes() const = 0;
+  virtual unsigned rate() const = 0;
+  // The largest read worth making in one go.
+  virtual size_t max_read_frames() const = 0;
+
+  // All errors are negative errno values.
+  virtual int start() = 0;
+  // Blocks until frames can be read, or until `wake_fd` is readable.
+  virtual int wait(int wake_fd) = 0;
+  // How many frames could be read right now without blocking.
+  virtual long available() = 0;
+  // Reads up to `max_frames` frames into `dst` without blocking: the number
+  // read, 0 when none are ready, or an error the device did not recover
+  // from.  Audio the device dropped on its own (an overrun) is recovered
+  // from here and counted in `*lost_frames`.
+  virtual long read(void *dst, size_t max_frames, uint64_t *lost_frames) = 0;
+  virtual void stop() = 0;
+
+  virtual const char *error_text(int err) const = 0;
+};
+
+} // namespace pcmtap
+
+#endif

@@ -1,0 +1,207 @@
+#include "recording.h"
+
+#include <poll.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <system_error>
+
+namespace pcmtap {
+namespace {
+
+// Blocks the callback sees at most; large enough for few writes on an
+// unpaced device, and never reached on a healthy real-time one.
+const size_t kMaxBlockFrames = 16384;
+
+void wait_readable(int fd_a, int fd_b) {
+  pollfd fds[2] = {{fd_a, POLLIN, 0}, {fd_b, POLLIN, 0}};
+  poll(fds, fd_b >= 0 ? 2 : 1, -1);
+}
+
+// Threads of ours must not take the process's signals: the front end
+// handles them on its own terms.
+class SignalsBlocked {
+public:
+  SignalsBlocked() {
+    sigset_t all;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &saved_);
+  }
+  ~SignalsBlocked() { pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
+  SignalsBlocked(const SignalsBlocked &) = delete;
+  SignalsBlocked &operator=(const SignalsBlocked &) = delete;
+
+private:
+  sigset_t saved_;
+};
+
+} // namespace
+
+Recording::Recording(CaptureSource &source, HRECORD handle, RECORDPROC *proc,
+                     void *user, size_t ring_bytes)
+    : source_(source), handle_(handle), proc_(proc), user_(user),
+      ring_(ring_bytes) {}
+
+Recording::~Recording() { stop(); }
+
+int Recording::start() {
+  if (!data_ready_.valid() || !room_ready_.valid() || !stop_.valid())
+    return -EMFILE;
+  int err = source_.start();
+  if (err < 0)
+    return err;
+  SignalsBlocked blocked;
+  try {
+    delivery_thread_ = std::thread(&Recording::delivery_loop, this);
+    device_thread_ = std::thread(&Recording::device_loop, this);
+  } catch (const std::system_error &e) {
+    stop();
+    return -(e.code().value() > 0 ? e.code().value() : EAGAIN);
+  }
+  return 0;
+}
+
+void Recording::stop() {
+  stop_requested_.store(true, std::memory_order_release);
+  stop_.notify_always();
+  if (device_thread_.joinable())
+    device_thread_.join();
+  else if (delivery_thread_.joinable())
+    finish_producing(0); // the device thread never ran
+  if (delivery_thread_.joinable())
+    delivery_thread_.join();
+  source_.stop();
+}
+
+void Recording::device_loop() {
+  const size_t frame = source_.frame_bytes();
+  int err = 0;
+  while (!stop_requested_.load(std::memory_order_acquire) &&
+         !consumer_done_.load(std::memory_order_acquire)) {
+    Region free = ring_.free_region();
+    if (free.size < frame) {
+      wait_for_room(stop_.fd());
+      continue;
+    }
+    uint64_t lost = 0;
+    long n = source_.read(
+        free.data, std::min(free.size / frame, source_.max_read_frames()),
+        &lost);
+    if (lost != 0)
+      lost_frames_.fetch_add(lost, std::memory_order_relaxed);
+    if (n > 0) {
+      ring_.commit(size_t(n) * frame);
+      data_ready_.notify();
+      continue;
+    }
+    if (n < 0 || (err = source_.wait(stop_.fd())) < 0) {
+      err = n < 0 ? int(n) : err;
+      break;
+    }
+  }
+  if (err == 0 && !consumer_done_.load(std::memory_order_acquire))
+    drain_device();
+  finish_producing(err);
+}
+
+// Waits until the delivery thread has made room, the recording ends, or
+// `other_fd` (if not -1) is readable.
+bool Recording::wait_for_room(int other_fd) {
+  room_ready_.prepare_wait();
+  if (ring_.free_region().size >= source_.frame_bytes() ||
+      consumer_done_.load(std::memory_order_acquire)) {
+    room_ready_.cancel_wait();
+    return true;
+  }
+  wait_readable(room_ready_.fd(), other_fd);
+  room_ready_.consume();
+  return !consumer_done_.load(std::memory_order_acquire);
+}
+
+// On stop, what the device holds already was recorded before the stop and
+// belongs in the output.  Only that much is read: an unpaced device would
+// otherwise never run dry.
+void Recording::drain_device() {
+  const size_t frame = source_.frame_bytes();
+  size_t pending = size_t(source_.available());
+  while (pending > 0) {
+    Region free = ring_.free_region();
+    if (free.size < frame) {
+      if (!wait_for_room(-1))
+        return;
+      continue;
+    }
+    uint64_t lost = 0;
+    size_t want =
+        std::min({pending, free.size / frame, source_.max_read_frames()});
+    long n = source_.read(free.data, want, &lost);
+    if (n <= 0)
+      return;
+    ring_.commit(size_t(n) * frame);
+    data_ready_.notify();
+    pending -= std::min(pending, size_t(n));
+  }
+}
+
+void Recording::finish_producing(int err) {
+  device_error_ = err;
+  producer_done_.store(true, std::memory_order_release);
+  data_ready_.notify_always();
+}
+
+void Recording::delivery_loop() {
+  for (;;) {
+    report_loss();
+    if (deliver_available())
+      continue;
+    if (consumer_done_.load(std::memory_order_relaxed))
+      return;
+    data_ready_.prepare_wait();
+    // Once the producer is done, everything it committed is visible.
+    bool done = producer_done_.load(std::memory_order_acquire);
+    if (ring_.filled() != 0) {
+      data_ready_.cancel_wait();
+      continue;
+    }
+    if (done)
+      break;
+    wait_readable(data_ready_.fd(), -1);
+    data_ready_.consume();
+  }
+  report_loss();
+  if (device_error_ < 0 && !consumer_done_.load(std::memory_order_relaxed)) {
+    std::fprintf(stderr, "pcmtap: recording device: %s\n",
+                 source_.error_text(device_error_));
+    proc_(handle_, nullptr, 0, user_);
+  }
+}
+
+// Hands the callback the next contiguous block of the ring.  False when the
+// ring was empty or the callback asked to stop.
+bool Recording::deliver_available() {
+  Region filled = ring_.filled_region();
+  if (filled.size == 0)
+    return false;
+  size_t size = std::min(filled.size, kMaxBlockFrames * source_.frame_bytes());
+  BOOL go_on = proc_(handle_, filled.data, DWORD(size), user_);
+  ring_.release(size);
+  room_ready_.notify();
+  if (!go_on) {
+    consumer_done_.store(true, std::memory_order_release);
+    room_ready_.notify_always();
+    stop_.notify_always();
+    return false;
+  }
+  return true;
+}
+
+void Recording::report_loss() {
+  uint64_t lost = lost_frames_.exchange(0, std::memory_order_relaxed);
+  if (lost != 0)
+    std::fprintf(stderr, "pcmtap: overrun: %.2f s of audio lost (device)\n",
+                 double(lost) / source_.rate());
+}
+
+} // namespace pcmtap

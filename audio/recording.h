@@ -1,0 +1,69 @@
+// One running recording: a device thread that moves frames from the
+// capture device into a ring, and a delivery thread that hands them from the
+// ring to the callback.  The device thread never waits for the callback, so
+// a slow consumer costs buffer space, not audio.
+#ifndef PCMTAP_AUDIO_RECORDING_H
+#define PCMTAP_AUDIO_RECORDING_H
+
+#include "bass.h"
+#include "capture_source.h"
+#include "ring_buffer.h"
+#include "wakeup.h"
+
+#include <atomic>
+#include <cstdint>
+#include <thread>
+
+namespace pcmtap {
+
+// Power of two, so that the ring's indices wrap with a mask: 23.8 s of
+// 44.1 kHz 16-bit stereo.
+inline constexpr size_t kRingBytes = size_t{1} << 22;
+
+class Recording {
+public:
+  Recording(CaptureSource &source, HRECORD handle, RECORDPROC *proc, void *user,
+            size_t ring_bytes = kRingBytes);
+  ~Recording();
+  Recording(const Recording &) = delete;
+  Recording &operator=(const Recording &) = delete;
+
+  // Starts the device and both threads; a negative errno if it could not.
+  int start();
+  // Reads what the device has captured so far, delivers everything, then
+  // ends both threads.  Returns once no callback can run any more.
+  void stop();
+
+private:
+  void device_loop();
+  bool wait_for_room(int other_fd);
+  void drain_device();
+  void finish_producing(int err);
+
+  void delivery_loop();
+  bool deliver_available();
+  void report_loss();
+
+  CaptureSource &source_;
+  const HRECORD handle_;
+  RECORDPROC *const proc_;
+  void *const user_;
+  RingBuffer ring_;
+
+  Wakeup data_ready_; // device thread -> delivery thread
+  Wakeup room_ready_; // delivery thread -> device thread
+  Wakeup stop_;       // stop() -> device thread
+
+  std::atomic<bool> stop_requested_{false};
+  std::atomic<bool> producer_done_{false};
+  std::atomic<bool> consumer_done_{false};
+  std::atomic<uint64_t> lost_frames_{0};
+  int device_error_ = 0; // written before producer_done_ is released
+
+  std::thread device_thread_;
+  std::thread delivery_thread_;
+};
+
+} // namespace pcmtap
+
+#endif

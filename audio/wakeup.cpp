@@ -1,0 +1,40 @@
+#include "wakeup.h"
+
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cstdint>
+
+namespace pcmtap {
+
+Wakeup::Wakeup() : fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+Wakeup::~Wakeup() {
+  if (fd_ >= 0)
+    close(fd_);
+}
+
+void Wakeup::consume() {
+  uint64_t count;
+  // Nonblocking: a spurious wake-up finds nothing and that is fine.
+  ssize_t n = read(fd_, &count, sizeof count);
+  (void)n;
+  armed_.store(false, std::memory_order_relaxed);
+}
+
+void Wakeup::notify() {
+  // The fence pairs with the one in prepare_wait(): either the waiter sees
+  // the change when it checks again, or we see it armed here.
+  std::atomic_thread_fence(std::memory_order_seq_cst);
+  if (armed_.load(std::memory_order_relaxed) &&
+      armed_.exchange(false, std::memory_order_relaxed))
+    notify_always();
+}
+
+void Wakeup::notify_always() {
+  uint64_t one = 1;
+  ssize_t n = write(fd_, &one, sizeof one);
+  (void)n; // only fails when the counter is saturated, i.e. already readable
+}
+
+} // namespace pcmtap

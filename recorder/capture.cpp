@@ -1,0 +1,122 @@
+#include "capture.h"
+
+#include "bass.h"
+#include "input_number.h"
+#include "messages.h"
+#include "stop_wait.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
+namespace pcmtap {
+namespace {
+
+const DWORD kRate = 44100;
+const DWORD kChannels = 2;
+
+// What the callback found, for the main thread once the library is freed.
+// Written on the library's thread before it wakes the main thread, read
+// after BASS_RecordFree has ended that thread.
+struct CaptureOutcome {
+  int write_errno = 0;
+  bool device_failed = false;
+};
+CaptureOutcome outcome;
+
+BOOL CALLBACK write_block(HRECORD, const void *buffer, DWORD length, void *) {
+  if (buffer == nullptr) { // the recording ended on its own
+    outcome.device_failed = true;
+    StopWait::recording_ended();
+    return 0;
+  }
+  if (std::fwrite(buffer, 1, length, stdout) == length)
+    return 1;
+  outcome.write_errno = errno != 0 ? errno : EIO;
+  StopWait::recording_ended();
+  return 0;
+}
+
+// Switches every input back on that was on before the walk.
+void restore_inputs(const std::vector<DWORD> &flags_before) {
+  for (size_t i = 0; i < flags_before.size(); ++i)
+    if (!(flags_before[i] & BASS_INPUT_OFF))
+      BASS_RecordSetInput(int(i), BASS_INPUT_SET_ON);
+}
+
+// Records from input `arg` alone: every input off, then that one on.
+// Returns an exit status, 0 when recording may start.
+int select_input(const char *arg) {
+  InputNumber n = parse_input_number(arg);
+  if (!n.fits_int || n.value < 0 || !BASS_RecordGetInputName(n.value)) {
+    warn("there is no input %s on the recording device; run pcmtap without "
+         "arguments to list the inputs",
+         n.text.c_str());
+    return 2;
+  }
+  std::vector<DWORD> flags_before;
+  for (int i = 0;; ++i) {
+    DWORD flags = BASS_RecordGetInput(i);
+    if (!BASS_RecordSetInput(i, BASS_INPUT_SET_OFF))
+      break;
+    flags_before.push_back(flags);
+  }
+  if (!BASS_RecordSetInput(n.value, BASS_INPUT_SET_ON)) {
+    restore_inputs(flags_before);
+    warn("cannot switch on input %d; the inputs are left as they were",
+         n.value);
+    return 1;
+  }
+  return 0;
+}
+
+void set_binary_mode() {
+#ifdef _WIN32
+  _setmode(_fileno(stdout), _O_BINARY);
+#endif
+}
+
+// The status once recording is over and the library freed.
+int capture_status() {
+  if (outcome.write_errno == EPIPE)
+    return 1; // the reader went away: nothing more to say
+  if (outcome.write_errno != 0) {
+    warn("write <stdout>: %s", std::strerror(outcome.write_errno));
+    return 1;
+  }
+  if (outcome.device_failed)
+    return 1; // the library has said why
+  if (std::fflush(stdout) != 0) {
+    warn("write <stdout>: %s", std::strerror(errno));
+    return 1;
+  }
+  return 0;
+}
+
+} // namespace
+
+int capture_mode(const char *arg) {
+  if (arg[0] != '-') {
+    if (int status = select_input(arg); status != 0)
+      return status;
+  }
+  set_binary_mode();
+  StopWait stop;
+  if (stop.error() != 0) {
+    warn("cannot wait for the stop: %s", std::strerror(stop.error()));
+    return 1;
+  }
+  if (!BASS_RecordStart(kRate, kChannels, 0, write_block, nullptr))
+    return 1; // the library has said why
+  stop.wait();
+  BASS_RecordFree();
+  BASS_Free();
+  return capture_status();
+}
+
+} // namespace pcmtap

@@ -1,0 +1,20 @@
+#include "messages.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+namespace pcmtap {
+
+void warn(const char *format, ...) {
+  // One buffer and one write, so that a message is never torn by another
+  // thread's.
+  char line[1024];
+  int prefix = std::snprintf(line, sizeof line, "pcmtap: ");
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(line + prefix, sizeof line - size_t(prefix) - 1, format, args);
+  va_end(args);
+  std::fprintf(stderr, "%s\n", line);
+}
+
+} // namespace pcmtap

@@ -1,0 +1,86 @@
+#include "stop_wait.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+namespace pcmtap {
+namespace {
+
+// The write end is read by the signal handler, hence a plain global.
+int wake_pipe[2] = {-1, -1};
+
+const char kSignalled = 's';
+const char kEnded = 'e';
+
+void wake(char why) {
+  int saved = errno;
+  ssize_t n = write(wake_pipe[1], &why, 1);
+  (void)n; // a full pipe already holds a wake-up
+  errno = saved;
+}
+
+void on_signal(int) { wake(kSignalled); }
+
+void handle(int signo, void (*handler)(int), int flags) {
+  struct sigaction action = {};
+  action.sa_handler = handler;
+  action.sa_flags = flags;
+  sigemptyset(&action.sa_mask);
+  sigaction(signo, &action, nullptr);
+}
+
+} // namespace
+
+StopWait::StopWait() {
+  if (pipe2(wake_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+    error_ = errno;
+    return;
+  }
+  // SA_RESETHAND: the first signal asks for a clean stop, the second one
+  // meets the default action and ends the process.
+  handle(SIGINT, on_signal, SA_RESTART | SA_RESETHAND);
+  handle(SIGTERM, on_signal, SA_RESTART | SA_RESETHAND);
+}
+
+StopWait::~StopWait() {
+  if (wake_pipe[0] < 0)
+    return;
+  handle(SIGINT, SIG_DFL, 0);
+  handle(SIGTERM, SIG_DFL, 0);
+  close(wake_pipe[0]);
+  close(wake_pipe[1]);
+  wake_pipe[0] = wake_pipe[1] = -1;
+}
+
+void StopWait::recording_ended() { wake(kEnded); }
+
+StopReason StopWait::wait() {
+  pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {wake_pipe[0], POLLIN, 0}};
+  for (;;) {
+    if (poll(fds, 2, -1) < 0) {
+      if (errno == EINTR)
+        continue;
+      return StopReason::input; // nothing left to wait on
+    }
+    if (fds[1].revents & POLLIN) {
+      char why = 0;
+      ssize_t n = read(wake_pipe[0], &why, 1);
+      (void)n;
+      return why == kSignalled ? StopReason::signal
+                               : StopReason::recording_ended;
+    }
+    // A character, the end of input, an error or no standard input at all:
+    // each one ends the wait.  The character itself is not needed.
+    if (fds[0].revents & POLLIN)
+      std::getc(stdin);
+    if (fds[0].revents != 0)
+      return StopReason::input;
+  }
+}
+
+} // namespace pcmtap

@@ -1,0 +1,34 @@
+// The one wait of a capture: for a character (or the end) on standard input,
+// SIGINT or SIGTERM, or the recording ending on its own.  It is a single
+// poll(), woken through a pipe by the signal handler and by the callback.
+#ifndef PCMTAP_RECORDER_STOP_WAIT_H
+#define PCMTAP_RECORDER_STOP_WAIT_H
+
+namespace pcmtap {
+
+enum class StopReason { input, signal, recording_ended };
+
+class StopWait {
+public:
+  // Installs the signal handlers; a second SIGINT or SIGTERM ends the
+  // process at once.
+  StopWait();
+  ~StopWait();
+  StopWait(const StopWait &) = delete;
+  StopWait &operator=(const StopWait &) = delete;
+
+  // The errno that kept it from being set up, or 0.
+  int error() const { return error_; }
+
+  // Safe from any thread and from a signal handler.
+  static void recording_ended();
+
+  StopReason wait();
+
+private:
+  int error_ = 0;
+};
+
+} // namespace pcmtap
+
+#endif

@@ -1,0 +1,94 @@
+// The pcmtap binary against virtual devices, as a user runs it.
+#include "process.h"
+#include "virtual_devices.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+namespace pcmtap::test {
+namespace {
+
+const size_t kTenSecondsOfFrames = 441000;
+
+class EndToEnd : public ::testing::Test {
+protected:
+  ChildOptions options(VirtualDevices &devices) {
+    ChildOptions o;
+    o.env = {devices.alsa_config_env()};
+    return o;
+  }
+};
+
+// The device plays the file unpaced and then goes on with stale data, so
+// the output is the file followed by whatever came before the stop.
+TEST_F(EndToEnd, CapturesTheDeviceByteForByteUntilStopped) {
+  VirtualDevices devices;
+  std::string infile = devices.dir().file("in.raw");
+  const std::string frames = counting_frames(0, kTenSecondsOfFrames);
+  write_file(infile, frames);
+  devices.capture_from_file(infile);
+  for (const char *stop : {"character", "end of input", "SIGINT"}) {
+    ChildOptions o = options(devices);
+    o.keep_stdout = frames.size();
+    Child child({PCMTAP_PATH, "-"}, o);
+    ASSERT_TRUE(child.wait_for_output(frames.size())) << stop;
+    if (stop[0] == 'c')
+      child.write_stdin("x");
+    else if (stop[0] == 'e')
+      child.close_stdin();
+    else
+      child.send_signal(SIGINT);
+    EXPECT_EQ(child.wait(), 0) << stop;
+    // A 0x0A byte turned into two would shift every frame after it.
+    EXPECT_EQ(first_miscounted_frame(child.out(), 0), -1) << stop;
+    EXPECT_EQ(child.out().size(), frames.size());
+    EXPECT_EQ(child.err(), "") << stop;
+  }
+}
+
+TEST_F(EndToEnd, FailedStartUpsSayExactlyTheirLine) {
+  VirtualDevices no_capture;
+  for (std::vector<std::string> args :
+       {std::vector<std::string>{PCMTAP_PATH}, {PCMTAP_PATH, "-"}}) {
+    Result r = run(args, options(no_capture));
+    EXPECT_EQ(r.out, "RecordInit falied.\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 1);
+  }
+  VirtualDevices no_playback;
+  no_playback.capture_from_file("/dev/zero").without_playback();
+  Result r = run({PCMTAP_PATH}, options(no_playback));
+  EXPECT_EQ(r.out, "BASS_Init falied.\n");
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 1);
+}
+
+TEST_F(EndToEnd, ChoosingAnInputSwitchesTheOthersOffFirst) {
+  VirtualDevices devices;
+  devices.capture_from_file("/dev/zero")
+      .mixer({"Mic Capture Switch=bool:1", "Line Capture Switch=bool:1",
+              "CD Capture Switch=bool:1"});
+  // The mixer lists Line, CD, Mic: input 1 is CD.  (alsa-lib leaves out
+  // writes that change nothing, so every input starts on.)
+  Result r = run({PCMTAP_PATH, "1"}, options(devices));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(devices.mixer_writes(),
+            (std::vector<std::string>{
+                "Line Capture Switch=0", "CD Capture Switch=0",
+                "Mic Capture Switch=0", "CD Capture Switch=1"}));
+}
+
+TEST_F(EndToEnd, AnInputNumberTheMixerLacksIsRefusedBeforeAnySwitch) {
+  VirtualDevices devices;
+  devices.capture_from_file("/dev/zero")
+      .mixer({"Mic Capture Switch=bool:1", "Line Capture Switch=bool:0"});
+  Result r = run({PCMTAP_PATH, "2"}, options(devices));
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find("no input 2"), std::string::npos) << r.err;
+  EXPECT_TRUE(devices.mixer_writes().empty());
+}
+
+} // namespace
+} // namespace pcmtap::test

@@ -1,0 +1,182 @@
+// The audio library through real alsa-lib, against virtual devices.
+#include "bass.h"
+#include "virtual_devices.h"
+
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+namespace pcmtap::test {
+namespace {
+
+const size_t kTenSecondsOfFrames = 441000;
+
+// Collects what the library delivers, and checks how it delivers it.
+struct Collector {
+  std::mutex mutex;
+  std::condition_variable grew;
+  std::string bytes;
+  size_t calls = 0;
+  bool partial_frame = false;
+  bool on_callers_thread = false;
+  std::thread::id caller = std::this_thread::get_id();
+  std::atomic<bool> freed{false};
+  std::atomic<bool> called_after_free{false};
+  size_t stop_after_calls = 0; // 0: never ask to stop
+
+  static BOOL CALLBACK proc(HRECORD, const void *buffer, DWORD length,
+                            void *user) {
+    auto *self = static_cast<Collector *>(user);
+    if (self->freed)
+      self->called_after_free = true;
+    std::lock_guard<std::mutex> lock(self->mutex);
+    ++self->calls;
+    self->partial_frame |= length % 4 != 0;
+    self->on_callers_thread |= std::this_thread::get_id() == self->caller;
+    if (buffer)
+      self->bytes.append(static_cast<const char *>(buffer), length);
+    self->grew.notify_all();
+    return self->stop_after_calls == 0 || self->calls < self->stop_after_calls;
+  }
+
+  void wait_for(size_t size) {
+    std::unique_lock<std::mutex> lock(mutex);
+    grew.wait(lock, [&] { return bytes.size() >= size; });
+  }
+};
+
+class Library : public ::testing::Test {
+protected:
+  void use(VirtualDevices &devices) {
+    setenv("ALSA_CONFIG_PATH", devices.write().c_str(), 1);
+  }
+  void TearDown() override {
+    BASS_RecordFree();
+    BASS_Free();
+    unsetenv("ALSA_CONFIG_PATH");
+  }
+};
+
+TEST_F(Library, StartsOnlyWhereTheDevicesExist) {
+  VirtualDevices none;
+  use(none);
+  EXPECT_FALSE(BASS_RecordInit(-1));
+
+  VirtualDevices capture_only;
+  capture_only.capture_from_file("/dev/zero").without_playback();
+  use(capture_only);
+  EXPECT_TRUE(BASS_RecordInit(-1));
+  EXPECT_FALSE(BASS_Init(-1, 44100, 0, nullptr, nullptr));
+  EXPECT_TRUE(BASS_RecordFree());
+
+  VirtualDevices both;
+  both.capture_from_file("/dev/zero");
+  use(both);
+  EXPECT_TRUE(BASS_RecordInit(-1));
+  EXPECT_TRUE(BASS_Init(-1, 44100, 0, nullptr, nullptr));
+}
+
+TEST_F(Library, DeliversEveryFrameInOrderOnItsOwnThread) {
+  VirtualDevices devices;
+  std::string infile = devices.dir().file("in.raw");
+  std::string frames = counting_frames(0, kTenSecondsOfFrames);
+  write_file(infile, frames);
+  devices.capture_from_file(infile);
+  use(devices);
+  ASSERT_TRUE(BASS_RecordInit(-1));
+  Collector collector;
+  ASSERT_TRUE(BASS_RecordStart(44100, 2, 0, Collector::proc, &collector));
+  collector.wait_for(frames.size());
+  ASSERT_TRUE(BASS_RecordFree());
+  collector.freed = true;
+
+  EXPECT_EQ(collector.bytes.substr(0, frames.size()), frames);
+  EXPECT_FALSE(collector.partial_frame);
+  EXPECT_FALSE(collector.on_callers_thread);
+  EXPECT_FALSE(collector.called_after_free);
+}
+
+TEST_F(Library, ACallbackThatReturnsZeroStopsTheRecording) {
+  VirtualDevices devices;
+  devices.capture_from_file("/dev/zero");
+  use(devices);
+  ASSERT_TRUE(BASS_RecordInit(-1));
+  Collector collector;
+  collector.stop_after_calls = 3;
+  ASSERT_TRUE(BASS_RecordStart(44100, 2, 0, Collector::proc, &collector));
+  collector.wait_for(1);
+  ASSERT_TRUE(BASS_RecordFree());
+  EXPECT_EQ(collector.calls, 3u);
+}
+
+TEST_F(Library, RefusesToRecordWithoutADevice) {
+  Collector collector;
+  EXPECT_FALSE(BASS_RecordStart(44100, 2, 0, Collector::proc, &collector));
+  EXPECT_EQ(collector.calls, 0u);
+}
+
+TEST_F(Library, NoMixerMeansNoInputs) {
+  VirtualDevices devices;
+  devices.capture_from_file("/dev/zero");
+  use(devices);
+  ASSERT_TRUE(BASS_RecordInit(-1));
+  EXPECT_EQ(BASS_RecordGetInputName(0), nullptr);
+  EXPECT_EQ(BASS_RecordGetInput(0), 0u);
+  EXPECT_FALSE(BASS_RecordSetInput(0, BASS_INPUT_SET_OFF));
+}
+
+class Inputs : public Library {
+protected:
+  void SetUp() override {
+    devices_.capture_from_file("/dev/zero")
+        .mixer({"Master Playback Switch=bool:1", "Mic Capture Switch=bool:1,1",
+                "Line Capture Switch=bool:0,0", "CD Capture Switch=bool:0,1",
+                "Capture Volume=int:0:100:50,50",
+                "Input Source=enum:Front Mic,Rear Mic,Line In:1"});
+    use(devices_);
+    ASSERT_TRUE(BASS_RecordInit(-1));
+  }
+  std::vector<std::string> names() {
+    std::vector<std::string> result;
+    for (int i = 0; const char *name = BASS_RecordGetInputName(i); ++i)
+      result.push_back(name);
+    return result;
+  }
+  VirtualDevices devices_;
+};
+
+TEST_F(Inputs, AreTheCaptureSwitchesAndTheSourceItems) {
+  EXPECT_EQ(names(), (std::vector<std::string>{"Line", "CD", "Mic", "Front Mic",
+                                               "Rear Mic", "Line In"}));
+  // Off only where no channel captures, and where an item is not chosen.
+  bool off[] = {true, false, false, true, false, true};
+  for (int i = 0; i < 6; ++i)
+    EXPECT_EQ((BASS_RecordGetInput(i) & BASS_INPUT_OFF) != 0, off[i]) << i;
+  EXPECT_EQ(BASS_RecordGetInputName(6), nullptr);
+  EXPECT_EQ(BASS_RecordGetInputName(-1), nullptr);
+  EXPECT_FALSE(BASS_RecordSetInput(6, BASS_INPUT_SET_OFF));
+}
+
+TEST_F(Inputs, SwitchAllChannelsAndSelectItems) {
+  EXPECT_TRUE(BASS_RecordSetInput(2, BASS_INPUT_SET_OFF)); // Mic
+  EXPECT_TRUE(BASS_RecordSetInput(0, BASS_INPUT_SET_ON));  // Line
+  EXPECT_TRUE(BASS_RecordSetInput(3, BASS_INPUT_SET_OFF)); // an item: no-op
+  EXPECT_TRUE(BASS_RecordSetInput(5, BASS_INPUT_SET_ON));  // Line In
+  EXPECT_EQ(devices_.mixer_writes(),
+            (std::vector<std::string>{
+                "Mic Capture Switch=0,1", "Mic Capture Switch=0,0",
+                "Line Capture Switch=1,0", "Line Capture Switch=1,1",
+                "Input Source=2"}));
+  EXPECT_TRUE(BASS_RecordGetInput(2) & BASS_INPUT_OFF);
+  EXPECT_FALSE(BASS_RecordGetInput(0) & BASS_INPUT_OFF);
+  EXPECT_FALSE(BASS_RecordGetInput(5) & BASS_INPUT_OFF);
+  EXPECT_TRUE(BASS_RecordGetInput(4) & BASS_INPUT_OFF);
+}
+
+} // namespace
+} // namespace pcmtap::test

@@ -1,0 +1,223 @@
+#include "process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <stdexcept>
+
+extern char **environ;
+
+namespace pcmtap::test {
+namespace {
+
+// Only a guard against hangs: tests never depend on timing.
+const auto kHangTimeout = std::chrono::seconds(60);
+
+std::vector<std::string>
+merged_environment(const std::vector<std::string> &overrides) {
+  std::vector<std::string> env;
+  for (char **entry = environ; *entry; ++entry) {
+    std::string current = *entry;
+    std::string name = current.substr(0, current.find('='));
+    bool replaced = false;
+    for (const std::string &o : overrides)
+      replaced |= o.substr(0, o.find('=')) == name;
+    if (!replaced)
+      env.push_back(current);
+  }
+  env.insert(env.end(), overrides.begin(), overrides.end());
+  return env;
+}
+
+std::vector<char *> c_strings(std::vector<std::string> &strings) {
+  std::vector<char *> result;
+  for (std::string &s : strings)
+    result.push_back(s.data());
+  result.push_back(nullptr);
+  return result;
+}
+
+void make_pipe(int fds[2]) {
+  if (pipe2(fds, O_CLOEXEC) != 0)
+    throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
+}
+
+void redirect(const std::string &path, int flags, int target) {
+  int fd = open(path.c_str(), flags, 0644);
+  if (fd < 0 || dup2(fd, target) < 0)
+    _exit(127);
+}
+
+} // namespace
+
+Child::Child(const std::vector<std::string> &argv, const ChildOptions &options)
+    : keep_stdout_(options.keep_stdout) {
+  int in[2], out[2], err[2];
+  make_pipe(in);
+  make_pipe(out);
+  make_pipe(err);
+  std::vector<std::string> args = argv;
+  std::vector<std::string> env = merged_environment(options.env);
+  std::vector<char *> c_args = c_strings(args), c_env = c_strings(env);
+
+  pid_ = fork();
+  if (pid_ < 0)
+    throw std::runtime_error(std::string("fork: ") + std::strerror(errno));
+  if (pid_ == 0) {
+    signal(SIGPIPE, SIG_DFL);
+    if (options.stdin_path.empty())
+      dup2(in[0], 0);
+    else
+      redirect(options.stdin_path, O_RDONLY, 0);
+    if (options.stdout_path.empty())
+      dup2(out[1], 1);
+    else
+      redirect(options.stdout_path, O_WRONLY | O_CREAT | O_TRUNC, 1);
+    dup2(err[1], 2);
+    execve(c_args[0], c_args.data(), c_env.data());
+    _exit(127);
+  }
+  close(in[0]);
+  close(out[1]);
+  close(err[1]);
+  stdin_fd_ = in[1];
+  stdout_fd_ = out[0];
+  out_reader_ = std::thread(&Child::read_stream, this, out[0], true);
+  err_reader_ = std::thread(&Child::read_stream, this, err[0], false);
+}
+
+Child::~Child() {
+  if (status_ < 0) {
+    kill(pid_, SIGKILL);
+    pause_output(false);
+    wait();
+  }
+  close_stdin();
+}
+
+void Child::read_stream(int fd, bool is_stdout) {
+  char buffer[65536];
+  for (;;) {
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      changed_.wait(lock, [&] { return !is_stdout || !paused_; });
+    }
+    ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR)
+      continue;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (n <= 0) {
+      if (is_stdout)
+        out_closed_ = true;
+      changed_.notify_all();
+      break;
+    }
+    if (is_stdout) {
+      size_t keep =
+          std::min(size_t(n), keep_stdout_ - std::min(keep_stdout_, out_size_));
+      out_.append(buffer, keep);
+      out_size_ += size_t(n);
+    } else {
+      err_.append(buffer, size_t(n));
+    }
+    changed_.notify_all();
+  }
+  close(fd);
+}
+
+void Child::write_stdin(const std::string &text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = write(stdin_fd_, text.data() + done, text.size() - done);
+    if (n <= 0)
+      return; // the child is gone; the test will see why
+    done += size_t(n);
+  }
+}
+
+void Child::close_stdin() {
+  if (stdin_fd_ >= 0)
+    close(stdin_fd_);
+  stdin_fd_ = -1;
+}
+
+void Child::send_signal(int signo) { kill(pid_, signo); }
+
+void Child::pause_output(bool paused) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  paused_ = paused;
+  changed_.notify_all();
+}
+
+void Child::close_output() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  // shutdown of a pipe: closing our only read end gives the writer EPIPE.
+  // The reader thread then sees EBADF and stops.
+  if (stdout_fd_ >= 0) {
+    int fd = stdout_fd_;
+    stdout_fd_ = -1;
+    int null_fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    dup2(null_fd, fd); // keeps the number valid for the reader
+    close(null_fd);
+  }
+}
+
+bool Child::wait_for_output(size_t bytes) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  size_t seen = out_size_;
+  for (;;) {
+    if (out_size_ >= bytes)
+      return true;
+    if (out_closed_)
+      return false;
+    if (!changed_.wait_for(lock, kHangTimeout,
+                           [&] { return out_size_ != seen || out_closed_; }))
+      return false;
+    seen = out_size_;
+  }
+}
+
+int Child::wait() {
+  if (status_ >= 0)
+    return status_;
+  int raw = 0;
+  while (waitpid(pid_, &raw, 0) < 0 && errno == EINTR) {
+  }
+  status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+  pause_output(false); // whatever is left in the pipe can go now
+  out_reader_.join();
+  err_reader_.join();
+  return status_;
+}
+
+std::string Child::out() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return out_;
+}
+
+size_t Child::out_size() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return out_size_;
+}
+
+std::string Child::err() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return err_;
+}
+
+Result run(const std::vector<std::string> &argv, const ChildOptions &options,
+           const std::string &input) {
+  Child child(argv, options);
+  child.write_stdin(input);
+  child.close_stdin();
+  int status = child.wait();
+  return {status, child.out(), child.err()};
+}
+
+} // namespace pcmtap::test

@@ -1,0 +1,137 @@
+#include "virtual_devices.h"
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace pcmtap::test {
+namespace {
+
+std::string quoted(const std::string &s) {
+  std::string out = "\"";
+  for (char c : s) {
+    if (c == '"' || c == '\\')
+      out += '\\';
+    out += c;
+  }
+  return out + "\"";
+}
+
+} // namespace
+
+std::string counting_frames(uint32_t first, size_t count) {
+  std::string bytes(count * 4, '\0');
+  for (size_t i = 0; i < count; ++i) {
+    uint32_t v = first + uint32_t(i);
+    unsigned char le[4] = {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16),
+                           uint8_t(v >> 24)};
+    std::memcpy(&bytes[i * 4], le, 4);
+  }
+  return bytes;
+}
+
+long long first_miscounted_frame(const std::string &bytes, uint32_t first) {
+  const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
+  for (size_t i = 0; i + 4 <= bytes.size(); i += 4) {
+    uint32_t v = uint32_t(p[i]) | uint32_t(p[i + 1]) << 8 |
+                 uint32_t(p[i + 2]) << 16 | uint32_t(p[i + 3]) << 24;
+    if (v != first + uint32_t(i / 4))
+      return (long long)(i / 4);
+  }
+  return bytes.size() % 4 ? (long long)(bytes.size() / 4) : -1;
+}
+
+TempDir::TempDir() {
+  char templ[] = "/tmp/pcmtap-test-XXXXXX";
+  if (!mkdtemp(templ))
+    throw std::runtime_error("mkdtemp failed");
+  path_ = templ;
+}
+
+TempDir::~TempDir() {
+  std::string command = "rm -rf '" + path_ + "'";
+  int status = system(command.c_str());
+  (void)status;
+}
+
+void write_file(const std::string &path, const std::string &content) {
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file << content;
+  if (!file)
+    throw std::runtime_error("cannot write " + path);
+}
+
+std::string read_file(const std::string &path) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream content;
+  content << file.rdbuf();
+  return content.str();
+}
+
+VirtualDevices &VirtualDevices::capture_from_file(const std::string &infile) {
+  capture_ = "{ type file slave.pcm { type null } file \"/dev/null\" "
+             "infile " +
+             quoted(infile) + " format \"raw\" }";
+  return *this;
+}
+
+VirtualDevices &
+VirtualDevices::capture_from_card(const std::vector<std::string> &settings) {
+  capture_ = "{ type vcard";
+  for (const std::string &setting : settings)
+    capture_ += " " + setting;
+  capture_ += " }";
+  return *this;
+}
+
+VirtualDevices &VirtualDevices::without_playback() {
+  playback_ = false;
+  return *this;
+}
+
+VirtualDevices &
+VirtualDevices::mixer(const std::vector<std::string> &controls) {
+  has_mixer_ = true;
+  controls_ = controls;
+  return *this;
+}
+
+std::string VirtualDevices::write() {
+  std::ostringstream conf;
+  conf << "pcm_type.vcard { lib " << quoted(VIRTUAL_CARD_PATH) << " }\n"
+       << "ctl_type.vmix { lib " << quoted(VIRTUAL_MIXER_PATH)
+       << " }\n"
+       // What "plug:NAME" means, for devices that need conversion.
+       << "pcm.plug { @args [ SLAVE ] @args.SLAVE { type string } "
+          "type plug slave.pcm $SLAVE }\n"
+       << "pcm.!default { type asym";
+  if (!capture_.empty())
+    conf << " capture.pcm " << capture_;
+  if (playback_)
+    conf << " playback.pcm { type null }";
+  conf << " }\n";
+  if (has_mixer_) {
+    conf << "ctl.!default { type vmix log " << quoted(dir_.file("mixer.log"))
+         << " controls [";
+    for (const std::string &control : controls_)
+      conf << " " << quoted(control);
+    conf << " ] }\n";
+  }
+  std::string path = dir_.file("asound.conf");
+  write_file(path, conf.str());
+  return path;
+}
+
+std::vector<std::string> VirtualDevices::mixer_writes() const {
+  std::istringstream log(read_file(dir_.file("mixer.log")));
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(log, line);)
+    lines.push_back(line);
+  return lines;
+}
+
+} // namespace pcmtap::test

@@ -1,0 +1,66 @@
+// Virtual sound devices for tests: a stand-alone ALSA configuration (it
+// never includes the system's, which a reachable sound server would take
+// over) written into a directory of the test's own.
+#ifndef PCMTAP_TESTS_SUPPORT_VIRTUAL_DEVICES_H
+#define PCMTAP_TESTS_SUPPORT_VIRTUAL_DEVICES_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace pcmtap::test {
+
+// Frames that count: frame i holds i as a 32-bit little-endian number over
+// its two 16-bit samples, so that any frame lost, repeated or reordered
+// shows.
+std::string counting_frames(uint32_t first, size_t count);
+// Where the first frame of `bytes` breaks the count that starts at `first`,
+// or -1 when none does.
+long long first_miscounted_frame(const std::string &bytes, uint32_t first);
+
+class TempDir {
+public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir &) = delete;
+  TempDir &operator=(const TempDir &) = delete;
+  const std::string &path() const { return path_; }
+  std::string file(const std::string &name) const { return path_ + "/" + name; }
+
+private:
+  std::string path_;
+};
+
+void write_file(const std::string &path, const std::string &content);
+std::string read_file(const std::string &path);
+
+class VirtualDevices {
+public:
+  // The default capture device plays back `infile`'s bytes, unpaced.
+  VirtualDevices &capture_from_file(const std::string &infile);
+  // The default capture device is the virtual card, with these extra
+  // settings ("realtime true", "rate 48000", ...).
+  VirtualDevices &capture_from_card(const std::vector<std::string> &settings);
+  VirtualDevices &without_playback();
+  // A mixer on the default control device, with controls in the virtual
+  // mixer's syntax ("Mic Capture Switch=bool:1,1").
+  VirtualDevices &mixer(const std::vector<std::string> &controls);
+
+  // Writes the configuration; the path is for ALSA_CONFIG_PATH.
+  std::string write();
+  std::string alsa_config_env() { return "ALSA_CONFIG_PATH=" + write(); }
+  // Every write the mixer took, one "NAME=values" line each, in order.
+  std::vector<std::string> mixer_writes() const;
+  const TempDir &dir() const { return dir_; }
+
+private:
+  TempDir dir_;
+  std::string capture_;
+  bool playback_ = true;
+  std::vector<std::string> controls_;
+  bool has_mixer_ = false;
+};
+
+} // namespace pcmtap::test
+
+#endif
