@@ -28,6 +28,7 @@ struct Collector {
   std::atomic<bool> freed{false};
   std::atomic<bool> called_after_free{false};
   size_t stop_after_calls = 0; // 0: never ask to stop
+  bool last_was_null = false;
 
   static BOOL CALLBACK proc(HRECORD, const void *buffer, DWORD length,
                             void *user) {
@@ -38,6 +39,7 @@ struct Collector {
     ++self->calls;
     self->partial_frame |= length % 4 != 0;
     self->on_callers_thread |= std::this_thread::get_id() == self->caller;
+    self->last_was_null = buffer == nullptr;
     if (buffer)
       self->bytes.append(static_cast<const char *>(buffer), length);
     self->grew.notify_all();
@@ -118,6 +120,40 @@ TEST_F(Library, RefusesToRecordWithoutADevice) {
   Collector collector;
   EXPECT_FALSE(BASS_RecordStart(44100, 2, 0, Collector::proc, &collector));
   EXPECT_EQ(collector.calls, 0u);
+}
+
+TEST_F(Library, ConvertsForADeviceThatCannotTakeTheFormat) {
+  VirtualDevices devices;
+  devices.capture_from_card({"rate 48000", "channels 1"});
+  use(devices);
+  ASSERT_TRUE(BASS_RecordInit(-1));
+  Collector collector;
+  ASSERT_TRUE(BASS_RecordStart(44100, 2, 0, Collector::proc, &collector));
+  collector.wait_for(176400);
+  ASSERT_TRUE(BASS_RecordFree());
+  EXPECT_FALSE(collector.partial_frame);
+}
+
+TEST_F(Library, ADeviceThatGoesAwayEndsTheRecordingWithANullBlock) {
+  VirtualDevices devices;
+  std::string fail_file = devices.dir().file("unplugged");
+  devices.capture_from_card({"fail_file \"" + fail_file + "\""});
+  use(devices);
+  ASSERT_TRUE(BASS_RecordInit(-1));
+  Collector collector;
+  ASSERT_TRUE(BASS_RecordStart(44100, 2, 0, Collector::proc, &collector));
+  collector.wait_for(4 * 441000);
+  testing::internal::CaptureStderr();
+  write_file(fail_file, "");
+  {
+    std::unique_lock<std::mutex> lock(collector.mutex);
+    collector.grew.wait(lock, [&] { return collector.last_was_null; });
+  }
+  ASSERT_TRUE(BASS_RecordFree());
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "pcmtap: recording device: No such device\n");
+  // Everything read before the failure came first, in order.
+  EXPECT_EQ(first_miscounted_frame(collector.bytes, 0), -1);
 }
 
 TEST_F(Library, NoMixerMeansNoInputs) {

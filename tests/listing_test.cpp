@@ -1,0 +1,120 @@
+// The listing, byte for byte, against virtual mixers and a sound server.
+#include "process.h"
+#include "pulse_server.h"
+#include "virtual_devices.h"
+
+#include <gtest/gtest.h>
+
+namespace pcmtap::test {
+namespace {
+
+const std::string kUsage =
+    "Usage: pcmtap # = use the device # from the list below\n"
+    "       pcmtap - = use the default device\n\n";
+
+Result list(VirtualDevices &devices,
+            std::vector<std::string> args = {PCMTAP_PATH}) {
+  ChildOptions o;
+  o.env = {devices.alsa_config_env()};
+  return run(args, o);
+}
+
+void with_mixer(VirtualDevices &devices,
+                const std::vector<std::string> &controls) {
+  devices.capture_from_file("/dev/zero").mixer(controls);
+}
+
+TEST(Listing, ADeviceWithoutInputsShowsTheUsageAlone) {
+  VirtualDevices no_mixer;
+  no_mixer.capture_from_file("/dev/zero");
+  Result r = list(no_mixer);
+  EXPECT_EQ(r.out, kUsage);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 0);
+
+  VirtualDevices no_inputs;
+  with_mixer(no_inputs,
+             {"Master Playback Switch=bool:1", "Capture Volume=int:0:9:3,3"});
+  EXPECT_EQ(list(no_inputs).out, kUsage);
+}
+
+TEST(Listing, MarksTheInputsThatAreOn) {
+  VirtualDevices devices;
+  with_mixer(devices,
+             {"Mic Capture Switch=bool:0", "Line Capture Switch=bool:0",
+              "CD Capture Switch=bool:0,1"});
+  const std::string expected = kUsage +
+                               "     0. Name=\"Line\", Type=\"line-in\"\n"
+                               "+    1. Name=\"CD\", Type=\"analog cd\"\n"
+                               "     2. Name=\"Mic\", Type=\"microphone\"\n";
+  EXPECT_EQ(list(devices).out, expected);
+  // Any count but one argument lists, and looks at none of them.
+  EXPECT_EQ(list(devices, {PCMTAP_PATH, "1", "2"}).out, expected);
+  EXPECT_EQ(list(devices, {PCMTAP_PATH, "-", "x", "y"}).out, expected);
+}
+
+// In the mixer's own order, which alsa-lib sorts by name.
+TEST(Listing, NamesEveryTypeAndPrintsNamesUnchanged) {
+  VirtualDevices devices;
+  with_mixer(devices, {
+                          "Mic Capture Switch=bool:1",
+                          "Line Capture Switch=bool:1",
+                          "CD Capture Switch=bool:1",
+                          "IEC958 Capture Switch=bool:1",
+                          "Aux Capture Switch=bool:1",
+                          "Phone Capture Switch=bool:1",
+                          "PC Speaker Capture Switch=bool:1",
+                          "Synth Capture Switch=bool:1",
+                          "PCM Capture Switch=bool:1",
+                          "Video Capture Switch=bool:1",
+                          "Say \"Hi\" %s\\n Capture Switch=bool:1",
+                      });
+  EXPECT_EQ(list(devices).out,
+            kUsage + "+    0. Name=\"PCM\", Type=\"wave/pcm\"\n"
+                     "+    1. Name=\"Synth\", Type=\"midi synth\"\n"
+                     "+    2. Name=\"Line\", Type=\"line-in\"\n"
+                     "+    3. Name=\"CD\", Type=\"analog cd\"\n"
+                     "+    4. Name=\"Mic\", Type=\"microphone\"\n"
+                     "+    5. Name=\"Video\", Type=\"analog\"\n"
+                     "+    6. Name=\"Phone\", Type=\"telephone\"\n"
+                     "+    7. Name=\"IEC958\", Type=\"digital\"\n"
+                     "+    8. Name=\"PC Speaker\", Type=\"pc speaker\"\n"
+                     "+    9. Name=\"Aux\", Type=\"aux\"\n"
+                     "+   10. Name=\"Say \"Hi\" %s\\n\", Type=\"undefined\"\n");
+}
+
+TEST(Listing, ShowsTheItemsOfAnInputSourceWithTheChosenOneOn) {
+  VirtualDevices devices;
+  with_mixer(devices, {"Capture Switch=bool:1,1",
+                       "Input Source=enum:Mic,Line,Front Mic:2"});
+  EXPECT_EQ(list(devices).out,
+            kUsage + "+    0. Name=\"Capture\", Type=\"undefined\"\n"
+                     "     1. Name=\"Mic\", Type=\"microphone\"\n"
+                     "     2. Name=\"Line\", Type=\"line-in\"\n"
+                     "+    3. Name=\"Front Mic\", Type=\"microphone\"\n");
+}
+
+// A desktop's default device: the sound server's mixer shows its source as
+// one input, "Capture", whose switch is the source's mute.
+TEST(Listing, FollowsTheSoundServersSource) {
+  PulseServer server({"load-module module-sine-source source_name=tone",
+                      "set-default-source tone",
+                      "load-module module-null-sink sink_name=out"});
+  ChildOptions o;
+  o.env = server.environment();
+  const std::string on =
+      kUsage + "+    0. Name=\"Capture\", Type=\"undefined\"\n";
+  EXPECT_EQ(run({PCMTAP_PATH}, o).out, on);
+
+  server.pactl("set-source-mute tone 1");
+  EXPECT_EQ(run({PCMTAP_PATH}, o).out,
+            kUsage + "     0. Name=\"Capture\", Type=\"undefined\"\n");
+
+  Result r = run({PCMTAP_PATH, "0"}, o); // stops at once: no input
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(server.pactl("get-source-mute tone").find("no"), std::string::npos);
+  EXPECT_EQ(run({PCMTAP_PATH}, o).out, on);
+}
+
+} // namespace
+} // namespace pcmtap::test
