@@ -75,10 +75,10 @@ int open_configured(const char *name, unsigned rate, unsigned channels,
   return 0;
 }
 
-double seconds_between(const snd_htimestamp_t &from,
-                       const snd_htimestamp_t &to) {
-  return double(to.tv_sec - from.tv_sec) +
-         double(to.tv_nsec - from.tv_nsec) / 1e9;
+double now_seconds() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
 }
 
 } // namespace
@@ -112,7 +112,6 @@ int AlsaCapture::open(unsigned rate, unsigned channels,
 AlsaCapture::AlsaCapture(snd_pcm_t *pcm, unsigned rate, unsigned channels,
                          snd_pcm_uframes_t buffer_frames)
     : pcm_(pcm), rate_(rate), channels_(channels),
-      buffer_frames_(buffer_frames),
       // A read larger than the device's buffer confuses some plugins.
       max_read_(std::min(buffer_frames, kMaxReadFrames)) {}
 
@@ -120,6 +119,7 @@ AlsaCapture::~AlsaCapture() { snd_pcm_close(pcm_); }
 
 int AlsaCapture::start() {
   int err = snd_pcm_prepare(pcm_);
+  last_read_time_ = now_seconds();
   return err < 0 ? err : snd_pcm_start(pcm_);
 }
 
@@ -166,6 +166,8 @@ long AlsaCapture::available() {
 long AlsaCapture::read(void *dst, size_t max_frames, uint64_t *lost_frames) {
   for (;;) {
     snd_pcm_sframes_t n = snd_pcm_readi(pcm_, dst, max_frames);
+    if (n > 0)
+      last_read_time_ = now_seconds();
     if (n >= 0)
       return long(n);
     if (n == -EAGAIN)
@@ -176,40 +178,29 @@ long AlsaCapture::read(void *dst, size_t max_frames, uint64_t *lost_frames) {
   }
 }
 
-// The frames lost in an overrun: the full buffer that was never read, plus
-// what the device would have captured since it stopped.
-uint64_t AlsaCapture::frames_lost_in_overrun() {
-  snd_pcm_status_t *status;
-  snd_pcm_status_alloca(&status);
-  uint64_t lost = buffer_frames_;
-  if (snd_pcm_status(pcm_, status) == 0) {
-    snd_htimestamp_t stopped, now;
-    snd_pcm_status_get_trigger_htstamp(status, &stopped);
-    snd_pcm_status_get_htstamp(status, &now);
-    double gap = seconds_between(stopped, now);
-    if ((stopped.tv_sec != 0 || stopped.tv_nsec != 0) && gap > 0 && gap < 1e6)
-      lost += uint64_t(gap * rate_);
-  }
-  return lost;
+// The frames lost in an overrun or a suspend: everything the device
+// captured since our last read.  Drivers do not all stamp the moment they
+// stopped, so the gap is measured from our side.
+uint64_t AlsaCapture::frames_lost_since_last_read() const {
+  double gap = now_seconds() - last_read_time_;
+  return gap > 0 ? uint64_t(gap * rate_ + 0.5) : 0;
 }
 
 int AlsaCapture::recover(int err, uint64_t *lost_frames) {
+  if (err != -EPIPE && err != -ESTRPIPE)
+    return err;
   if (err == -ESTRPIPE) {
-    *lost_frames += frames_lost_in_overrun();
-    // The device was suspended; it may need a while to come back.
+    // Suspended: the device may need a while to come back, or a restart.
     for (int tries = 0; (err = snd_pcm_resume(pcm_)) == -EAGAIN && tries < 500;
          ++tries)
       usleep(10000);
-    if (err == 0)
-      return 0;
-  } else if (err == -EPIPE) {
-    *lost_frames += frames_lost_in_overrun();
-  } else {
-    return err;
   }
-  if ((err = snd_pcm_prepare(pcm_)) < 0)
+  if (err != 0 &&
+      ((err = snd_pcm_prepare(pcm_)) < 0 || (err = snd_pcm_start(pcm_)) < 0))
     return err;
-  return snd_pcm_start(pcm_);
+  *lost_frames += frames_lost_since_last_read();
+  last_read_time_ = now_seconds();
+  return 0;
 }
 
 const char *AlsaCapture::error_text(int err) const { return snd_strerror(err); }

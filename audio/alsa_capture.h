@@ -42,13 +42,13 @@ private:
   AlsaCapture(snd_pcm_t *pcm, unsigned rate, unsigned channels,
               snd_pcm_uframes_t buffer_frames);
   int recover(int err, uint64_t *lost_frames);
-  uint64_t frames_lost_in_overrun();
+  uint64_t frames_lost_since_last_read() const;
 
   snd_pcm_t *pcm_;
   unsigned rate_;
   unsigned channels_;
-  snd_pcm_uframes_t buffer_frames_;
   size_t max_read_;
+  double last_read_time_ = 0; // monotonic seconds
 };
 
 } // namespace pcmtap

@@ -20,14 +20,18 @@ void wait_readable(int fd_a, int fd_b) {
   poll(fds, fd_b >= 0 ? 2 : 1, -1);
 }
 
-// Threads of ours must not take the process's signals: the front end
-// handles them on its own terms.
+// Threads of ours must not take the process's asynchronous signals: the
+// front end handles them on its own terms.  Signals a thread raises itself
+// keep their usual effect; a write into a closed pipe still ends the
+// process quietly, as in any pipeline.
 class SignalsBlocked {
 public:
   SignalsBlocked() {
-    sigset_t all;
-    sigfillset(&all);
-    pthread_sigmask(SIG_SETMASK, &all, &saved_);
+    sigset_t blocked;
+    sigfillset(&blocked);
+    for (int own : {SIGPIPE, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTRAP})
+      sigdelset(&blocked, own);
+    pthread_sigmask(SIG_SETMASK, &blocked, &saved_);
   }
   ~SignalsBlocked() { pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
   SignalsBlocked(const SignalsBlocked &) = delete;
@@ -42,7 +46,9 @@ private:
 Recording::Recording(CaptureSource &source, HRECORD handle, RECORDPROC *proc,
                      void *user, size_t ring_bytes)
     : source_(source), handle_(handle), proc_(proc), user_(user),
-      ring_(ring_bytes) {}
+      ring_(ring_bytes),
+      scratch_(
+          new unsigned char[source.max_read_frames() * source.frame_bytes()]) {}
 
 Recording::~Recording() { stop(); }
 
@@ -76,34 +82,66 @@ void Recording::stop() {
 }
 
 void Recording::device_loop() {
-  const size_t frame = source_.frame_bytes();
   int err = 0;
   while (!stop_requested_.load(std::memory_order_acquire) &&
          !consumer_done_.load(std::memory_order_acquire)) {
-    Region free = ring_.free_region();
-    if (free.size < frame) {
-      wait_for_room(stop_.fd());
-      continue;
-    }
-    uint64_t lost = 0;
-    long n = source_.read(
-        free.data, std::min(free.size / frame, source_.max_read_frames()),
-        &lost);
-    if (lost != 0)
-      lost_frames_.fetch_add(lost, std::memory_order_relaxed);
-    if (n > 0) {
-      ring_.commit(size_t(n) * frame);
-      data_ready_.notify();
-      continue;
-    }
-    if (n < 0 || (err = source_.wait(stop_.fd())) < 0) {
+    long n = read_some(source_.max_read_frames(), true);
+    if (n < 0 || (n == 0 && (err = source_.wait(stop_.fd())) < 0)) {
       err = n < 0 ? int(n) : err;
       break;
     }
   }
   if (err == 0 && !consumer_done_.load(std::memory_order_acquire))
     drain_device();
+  end_overflow();
   finish_producing(err);
+}
+
+// Reads up to `max_frames` from the device into the ring.  When the ring is
+// full, an unpaced device simply waits for room: it loses nothing by that.
+// A real-time device does not wait; its audio is read and dropped, so that
+// the stream goes on with later audio and the loss is known and reported.
+// Returns the frames read (0 when the device had none, or after waiting
+// for room), or an error the device did not recover from.
+long Recording::read_some(size_t max_frames, bool may_wait) {
+  const size_t frame = source_.frame_bytes();
+  Region free = ring_.free_region();
+  bool full = free.size < frame;
+  if (full && !paced_) {
+    if (may_wait)
+      wait_for_room(stop_.fd());
+    return 0;
+  }
+  unsigned char *dst = full ? scratch_.get() : free.data;
+  size_t frames = std::min(max_frames, full ? source_.max_read_frames()
+                                            : free.size / frame);
+  uint64_t lost = 0;
+  long n = source_.read(dst, frames, &lost);
+  if (lost != 0) {
+    device_lost_frames_.fetch_add(lost, std::memory_order_relaxed);
+    data_ready_.notify_always(); // so that it is reported now
+  }
+  if (n == 0)
+    paced_ = true; // it ran dry: audio comes at the device's pace
+  if (n <= 0)
+    return n;
+  if (full) {
+    overflow_frames_ += uint64_t(n);
+    return n;
+  }
+  end_overflow();
+  ring_.commit(size_t(n) * frame);
+  data_ready_.notify();
+  return n;
+}
+
+// An overflow episode is over: hand its loss to the delivery thread, which
+// reports it once.
+void Recording::end_overflow() {
+  if (overflow_frames_ == 0)
+    return;
+  output_lost_frames_.fetch_add(overflow_frames_, std::memory_order_relaxed);
+  overflow_frames_ = 0;
 }
 
 // Waits until the delivery thread has made room, the recording ends, or
@@ -124,23 +162,15 @@ bool Recording::wait_for_room(int other_fd) {
 // belongs in the output.  Only that much is read: an unpaced device would
 // otherwise never run dry.
 void Recording::drain_device() {
-  const size_t frame = source_.frame_bytes();
   size_t pending = size_t(source_.available());
-  while (pending > 0) {
-    Region free = ring_.free_region();
-    if (free.size < frame) {
-      if (!wait_for_room(-1))
-        return;
+  while (pending > 0 && !consumer_done_.load(std::memory_order_acquire)) {
+    if (!paced_ && ring_.free_region().size < source_.frame_bytes()) {
+      wait_for_room(-1);
       continue;
     }
-    uint64_t lost = 0;
-    size_t want =
-        std::min({pending, free.size / frame, source_.max_read_frames()});
-    long n = source_.read(free.data, want, &lost);
+    long n = read_some(pending, false);
     if (n <= 0)
       return;
-    ring_.commit(size_t(n) * frame);
-    data_ready_.notify();
     pending -= std::min(pending, size_t(n));
   }
 }
@@ -153,7 +183,7 @@ void Recording::finish_producing(int err) {
 
 void Recording::delivery_loop() {
   for (;;) {
-    report_loss();
+    report_losses();
     if (deliver_available())
       continue;
     if (consumer_done_.load(std::memory_order_relaxed))
@@ -161,7 +191,7 @@ void Recording::delivery_loop() {
     data_ready_.prepare_wait();
     // Once the producer is done, everything it committed is visible.
     bool done = producer_done_.load(std::memory_order_acquire);
-    if (ring_.filled() != 0) {
+    if (ring_.filled() != 0 || has_losses_to_report()) {
       data_ready_.cancel_wait();
       continue;
     }
@@ -170,7 +200,7 @@ void Recording::delivery_loop() {
     wait_readable(data_ready_.fd(), -1);
     data_ready_.consume();
   }
-  report_loss();
+  report_losses();
   if (device_error_ < 0 && !consumer_done_.load(std::memory_order_relaxed)) {
     std::fprintf(stderr, "pcmtap: recording device: %s\n",
                  source_.error_text(device_error_));
@@ -197,11 +227,20 @@ bool Recording::deliver_available() {
   return true;
 }
 
-void Recording::report_loss() {
-  uint64_t lost = lost_frames_.exchange(0, std::memory_order_relaxed);
-  if (lost != 0)
+bool Recording::has_losses_to_report() const {
+  return device_lost_frames_.load(std::memory_order_relaxed) != 0 ||
+         output_lost_frames_.load(std::memory_order_relaxed) != 0;
+}
+
+void Recording::report_losses() {
+  const double rate = source_.rate();
+  if (uint64_t lost = device_lost_frames_.exchange(0); lost != 0)
     std::fprintf(stderr, "pcmtap: overrun: %.2f s of audio lost (device)\n",
-                 double(lost) / source_.rate());
+                 double(lost) / rate);
+  if (uint64_t lost = output_lost_frames_.exchange(0); lost != 0)
+    std::fprintf(stderr,
+                 "pcmtap: overrun: %.2f s of audio lost (output too slow)\n",
+                 double(lost) / rate);
 }
 
 } // namespace pcmtap

@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <thread>
 
 namespace pcmtap {
@@ -36,19 +37,24 @@ public:
 
 private:
   void device_loop();
+  long read_some(size_t max_frames, bool may_wait);
+  void end_overflow();
   bool wait_for_room(int other_fd);
   void drain_device();
   void finish_producing(int err);
 
   void delivery_loop();
   bool deliver_available();
-  void report_loss();
+  bool has_losses_to_report() const;
+  void report_losses();
 
   CaptureSource &source_;
   const HRECORD handle_;
   RECORDPROC *const proc_;
   void *const user_;
   RingBuffer ring_;
+  // Where a real-time device's audio goes when the ring is full.
+  std::unique_ptr<unsigned char[]> scratch_;
 
   Wakeup data_ready_; // device thread -> delivery thread
   Wakeup room_ready_; // delivery thread -> device thread
@@ -57,8 +63,14 @@ private:
   std::atomic<bool> stop_requested_{false};
   std::atomic<bool> producer_done_{false};
   std::atomic<bool> consumer_done_{false};
-  std::atomic<uint64_t> lost_frames_{0};
+  // Lost audio not yet reported, by cause.
+  std::atomic<uint64_t> device_lost_frames_{0};
+  std::atomic<uint64_t> output_lost_frames_{0};
   int device_error_ = 0; // written before producer_done_ is released
+
+  // The device thread's own.
+  bool paced_ = false;           // the device has run dry at least once
+  uint64_t overflow_frames_ = 0; // dropped in the current full-ring episode
 
   std::thread device_thread_;
   std::thread delivery_thread_;

@@ -5,9 +5,16 @@
 #include "messages.h"
 #include "stop_wait.h"
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <thread>
 #include <vector>
 #ifdef _WIN32
 #include <fcntl.h>
@@ -26,8 +33,13 @@ const DWORD kChannels = 2;
 struct CaptureOutcome {
   int write_errno = 0;
   bool device_failed = false;
+  std::atomic<uint64_t> blocks_written{0};
 };
 CaptureOutcome outcome;
+
+// How long the output may take no block at all once the user asked to stop,
+// before pcmtap gives up on a reader that has stopped reading.
+const auto kStalledOutputLimit = std::chrono::seconds(3);
 
 BOOL CALLBACK write_block(HRECORD, const void *buffer, DWORD length, void *) {
   if (buffer == nullptr) { // the recording ended on its own
@@ -35,8 +47,10 @@ BOOL CALLBACK write_block(HRECORD, const void *buffer, DWORD length, void *) {
     StopWait::recording_ended();
     return 0;
   }
-  if (std::fwrite(buffer, 1, length, stdout) == length)
+  if (std::fwrite(buffer, 1, length, stdout) == length) {
+    outcome.blocks_written.fetch_add(1, std::memory_order_relaxed);
     return 1;
+  }
   outcome.write_errno = errno != 0 ? errno : EIO;
   StopWait::recording_ended();
   return 0;
@@ -81,6 +95,39 @@ void set_binary_mode() {
 #endif
 }
 
+// Frees the library, which delivers the rest of the recording, and flushes
+// it out.  A reader that has stopped reading would hold that up forever, so
+// a watchdog ends the process once the output has stood still too long.
+void finish_recording() {
+  std::mutex mutex;
+  std::condition_variable finished;
+  bool done = false;
+  std::thread watchdog([&] {
+    std::unique_lock<std::mutex> lock(mutex);
+    uint64_t seen = outcome.blocks_written.load();
+    while (
+        !finished.wait_for(lock, kStalledOutputLimit, [&] { return done; })) {
+      uint64_t now = outcome.blocks_written.load();
+      if (now == seen) {
+        warn("output stalled; stopping without writing the rest of the "
+             "recording");
+        std::_Exit(1);
+      }
+      seen = now;
+    }
+  });
+  BASS_RecordFree();
+  BASS_Free();
+  if (outcome.write_errno == 0 && std::fflush(stdout) != 0)
+    outcome.write_errno = errno != 0 ? errno : EIO;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    done = true;
+  }
+  finished.notify_one();
+  watchdog.join();
+}
+
 // The status once recording is over and the library freed.
 int capture_status() {
   if (outcome.write_errno == EPIPE)
@@ -91,10 +138,6 @@ int capture_status() {
   }
   if (outcome.device_failed)
     return 1; // the library has said why
-  if (std::fflush(stdout) != 0) {
-    warn("write <stdout>: %s", std::strerror(errno));
-    return 1;
-  }
   return 0;
 }
 
@@ -114,8 +157,7 @@ int capture_mode(const char *arg) {
   if (!BASS_RecordStart(kRate, kChannels, 0, write_block, nullptr))
     return 1; // the library has said why
   stop.wait();
-  BASS_RecordFree();
-  BASS_Free();
+  finish_recording();
   return capture_status();
 }
 

@@ -47,6 +47,23 @@ TEST_F(EndToEnd, CapturesTheDeviceByteForByteUntilStopped) {
   }
 }
 
+TEST_F(EndToEnd, AFullDiskOrAVanishedReaderEndsTheRecording) {
+  VirtualDevices devices;
+  devices.capture_from_file("/dev/zero");
+  ChildOptions full = options(devices);
+  full.stdout_path = "/dev/full";
+  Child on_full_disk({PCMTAP_PATH, "-"}, full);
+  EXPECT_EQ(on_full_disk.wait(), 1); // with standard input still open
+  EXPECT_EQ(on_full_disk.err(),
+            "pcmtap: write <stdout>: No space left on device\n");
+
+  Child into_pipe({PCMTAP_PATH, "-"}, options(devices));
+  ASSERT_TRUE(into_pipe.wait_for_output(1));
+  into_pipe.close_output();
+  EXPECT_EQ(into_pipe.wait(), 128 + SIGPIPE);
+  EXPECT_EQ(into_pipe.err(), "");
+}
+
 TEST_F(EndToEnd, FailedStartUpsSayExactlyTheirLine) {
   VirtualDevices no_capture;
   for (std::vector<std::string> args :

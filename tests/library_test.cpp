@@ -1,5 +1,7 @@
 // The audio library through real alsa-lib, against virtual devices.
+#include "alsa_capture.h"
 #include "bass.h"
+#include "recording.h"
 #include "virtual_devices.h"
 
 #include <gtest/gtest.h>
@@ -7,7 +9,9 @@
 #include <stdlib.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <mutex>
 #include <thread>
 
@@ -29,12 +33,16 @@ struct Collector {
   std::atomic<bool> called_after_free{false};
   size_t stop_after_calls = 0; // 0: never ask to stop
   bool last_was_null = false;
+  size_t stall_on_call = 0; // 0: never stall
+  std::chrono::milliseconds stall{0};
 
   static BOOL CALLBACK proc(HRECORD, const void *buffer, DWORD length,
                             void *user) {
     auto *self = static_cast<Collector *>(user);
     if (self->freed)
       self->called_after_free = true;
+    if (self->calls + 1 == self->stall_on_call)
+      std::this_thread::sleep_for(self->stall);
     std::lock_guard<std::mutex> lock(self->mutex);
     ++self->calls;
     self->partial_frame |= length % 4 != 0;
@@ -154,6 +162,38 @@ TEST_F(Library, ADeviceThatGoesAwayEndsTheRecordingWithANullBlock) {
             "pcmtap: recording device: No such device\n");
   // Everything read before the failure came first, in order.
   EXPECT_EQ(first_miscounted_frame(collector.bytes, 0), -1);
+}
+
+// A callback that stalls longer than the ring holds: a real-time device's
+// audio must not wait for it, so the excess is dropped as whole frames,
+// the stream goes on, and the loss is reported once, to the frame.
+TEST_F(Library, AStallLongerThanTheRingLosesOnlyWhatDidNotFit) {
+  VirtualDevices devices;
+  devices.capture_from_card({"realtime true", "buffer_frames 22050"});
+  use(devices);
+  std::unique_ptr<AlsaCapture> capture;
+  ASSERT_EQ(AlsaCapture::open(44100, 2, &capture), 0);
+  Collector collector;
+  collector.stall_on_call = 2;
+  collector.stall = std::chrono::seconds(3);
+  const size_t kRingBytes = size_t{1} << 18; // 1.49 s
+  Recording recording(*capture, 1, Collector::proc, &collector, kRingBytes);
+  testing::internal::CaptureStderr();
+  ASSERT_EQ(recording.start(), 0);
+  collector.wait_for(4 * 44100 * 5);
+  recording.stop();
+  std::string err = testing::internal::GetCapturedStderr();
+
+  FrameGaps gaps = gaps_in(collector.bytes);
+  EXPECT_EQ(gaps.gaps, 1u);
+  EXPECT_EQ(gaps.errors, 0u);
+  EXPECT_FALSE(collector.partial_frame);
+  char expected[80];
+  std::snprintf(expected, sizeof expected,
+                "pcmtap: overrun: %.2f s of audio lost (output too slow)\n",
+                double(gaps.lost) / 44100);
+  EXPECT_EQ(err, expected);
+  EXPECT_GT(gaps.lost, 44100u); // 3 s stalled, 1.5 s kept
 }
 
 TEST_F(Library, NoMixerMeansNoInputs) {

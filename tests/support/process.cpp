@@ -183,6 +183,20 @@ bool Child::wait_for_output(size_t bytes) {
   }
 }
 
+bool Child::wait_until(const std::function<bool(const std::string &)> &done) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    if (done(out_))
+      return true;
+    if (out_closed_)
+      return false;
+    size_t seen = out_size_;
+    if (!changed_.wait_for(lock, kHangTimeout,
+                           [&] { return out_size_ != seen || out_closed_; }))
+      return false;
+  }
+}
+
 int Child::wait() {
   if (status_ >= 0)
     return status_;

@@ -5,6 +5,7 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -41,8 +42,12 @@ public:
   // Waits until standard output has delivered `bytes` in all.  False when
   // it closed first, or nothing came for a long time (a hang).
   bool wait_for_output(size_t bytes);
+  // Waits until `done(stdout so far)` holds; false when standard output
+  // closed first or nothing came for a long time.
+  bool wait_until(const std::function<bool(const std::string &)> &done);
   // The exit code, or 128 + the signal that ended the child.
   int wait();
+  int pid() const { return pid_; }
 
   std::string out() const;
   size_t out_size() const;

@@ -18,6 +18,15 @@ std::string counting_frames(uint32_t first, size_t count);
 // or -1 when none does.
 long long first_miscounted_frame(const std::string &bytes, uint32_t first);
 
+// How counting frames went wrong: jumps forward (audio lost) and anything
+// else (frames repeated or out of order).
+struct FrameGaps {
+  size_t gaps = 0;
+  uint64_t lost = 0;
+  size_t errors = 0;
+};
+FrameGaps gaps_in(const std::string &bytes);
+
 class TempDir {
 public:
   TempDir();

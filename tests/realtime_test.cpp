@@ -1,0 +1,99 @@
+// pcmtap on a real-time device, the virtual sound card: frames appear at
+// the pace of the clock and are lost like on hardware when nobody reads
+// them in time.  Every frame counts, so the checker sees any loss.
+#include "checked_recording.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <chrono>
+#include <cmath>
+#include <thread>
+
+namespace pcmtap::test {
+namespace {
+
+const uint64_t kRate = 44100;
+
+class RealTime : public ::testing::Test {
+protected:
+  std::vector<std::string> card(std::vector<std::string> settings = {}) {
+    settings.insert(settings.begin(), {"realtime true", "buffer_frames 22050"});
+    devices_.capture_from_card(settings);
+    return {devices_.alsa_config_env()};
+  }
+  VirtualDevices devices_;
+};
+
+double reported_loss(const std::string &err, const std::string &cause) {
+  std::string tail = " s of audio lost (" + cause + ")\n";
+  size_t end = err.find(tail);
+  size_t start = err.rfind("pcmtap: overrun: ", end);
+  if (end == std::string::npos || start == std::string::npos)
+    return -1;
+  return std::atof(err.c_str() + start + 17);
+}
+
+TEST_F(RealTime, AReaderThatStallsTenSecondsGetsEveryFrame) {
+  CheckedRecording rec(
+      card(), {"count", "--stall-at", "176400", "--stall-ms", "10000"});
+  ASSERT_TRUE(rec.wait_for_frames(12 * kRate));
+  rec.recorder().write_stdin("\n");
+  EXPECT_EQ(rec.recorder().wait(), 0);
+  CheckSummary s = rec.summary();
+  EXPECT_EQ(s.first, 0u);
+  EXPECT_EQ(s.gaps, 0u);
+  EXPECT_EQ(s.errors, 0u);
+  EXPECT_EQ(s.partial, 0u);
+  EXPECT_EQ(rec.recorder().err(), "");
+}
+
+TEST_F(RealTime, ADeviceOverrunIsMeasuredReportedAndSurvived) {
+  CheckedRecording rec(card(), {"count"});
+  ASSERT_TRUE(rec.wait_for_frames(kRate));
+  // Nothing of pcmtap runs for a second: the card's buffer overflows.
+  rec.recorder().send_signal(SIGSTOP);
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  rec.recorder().send_signal(SIGCONT);
+  ASSERT_TRUE(rec.wait_for_frames(3 * kRate)); // and it records on
+  rec.recorder().write_stdin("\n");
+  EXPECT_EQ(rec.recorder().wait(), 0);
+  CheckSummary s = rec.summary();
+  EXPECT_EQ(s.gaps, 1u);
+  EXPECT_EQ(s.errors, 0u);
+  double lost = double(s.lost) / kRate;
+  double reported = reported_loss(rec.recorder().err(), "device");
+  EXPECT_GT(lost, 0.5);
+  EXPECT_NEAR(reported, lost, 0.05 + lost / 10) << rec.recorder().err();
+}
+
+TEST_F(RealTime, ADeviceThatGoesAwayEndsTheRecordingWithItsAudio) {
+  std::string unplugged = devices_.dir().file("unplugged");
+  CheckedRecording rec(card({"fail_file \"" + unplugged + "\""}), {"count"});
+  ASSERT_TRUE(rec.wait_for_frames(kRate));
+  write_file(unplugged, "");
+  // Standard input stays open: pcmtap must end on its own.
+  EXPECT_EQ(rec.recorder().wait(), 1);
+  EXPECT_EQ(rec.recorder().err(), "pcmtap: recording device: No such device\n");
+  CheckSummary s = rec.summary();
+  EXPECT_EQ(s.gaps, 0u);
+  EXPECT_EQ(s.errors, 0u);
+  EXPECT_GE(s.frames, kRate);
+}
+
+TEST_F(RealTime, AStopWhileTheReaderStallsStillEnds) {
+  CheckedRecording rec(card(),
+                       {"count", "--stall-at", "0", "--stall-ms", "600000"});
+  // The checker reads nothing.  Two seconds of audio are more than the pipe
+  // holds, so pcmtap's way out is blocked when the stop comes.
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  rec.recorder().write_stdin("\n");
+  EXPECT_EQ(rec.recorder().wait(), 1);
+  EXPECT_EQ(rec.recorder().err(), "pcmtap: output stalled; stopping without "
+                                  "writing the rest of the recording\n");
+  rec.checker().send_signal(SIGKILL);
+}
+
+} // namespace
+} // namespace pcmtap::test

@@ -1,0 +1,60 @@
+#include "checked_recording.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <stdexcept>
+
+namespace pcmtap::test {
+namespace {
+
+uint64_t last_progress(const std::string &out) {
+  size_t at = out.rfind("progress ");
+  return at == std::string::npos ? 0 : std::strtoull(&out[at + 9], nullptr, 10);
+}
+
+} // namespace
+
+CheckedRecording::CheckedRecording(const std::vector<std::string> &env,
+                                   const std::vector<std::string> &check_args,
+                                   uint64_t progress_frames) {
+  std::string fifo = dir_.file("audio");
+  if (mkfifo(fifo.c_str(), 0600) != 0)
+    throw std::runtime_error("mkfifo failed");
+  std::vector<std::string> argv = {FRAME_CHECK_PATH};
+  argv.insert(argv.end(), check_args.begin(), check_args.end());
+  argv.insert(argv.end(), {"--progress", std::to_string(progress_frames)});
+  ChildOptions checking;
+  checking.stdin_path = fifo;
+  checker_ = std::make_unique<Child>(argv, checking);
+  ChildOptions recording;
+  recording.env = env;
+  recording.stdout_path = fifo;
+  recorder_ = std::make_unique<Child>(
+      std::vector<std::string>{PCMTAP_PATH, "-"}, recording);
+}
+
+bool CheckedRecording::wait_for_frames(uint64_t frames) {
+  return checker_->wait_until(
+      [&](const std::string &out) { return last_progress(out) >= frames; });
+}
+
+CheckSummary CheckedRecording::summary() {
+  checker_->wait();
+  std::string out = checker_->out();
+  CheckSummary s;
+  size_t at = out.rfind("frames=");
+  if (at == std::string::npos)
+    throw std::runtime_error("frame_check printed no summary: " + out);
+  unsigned long long v[7];
+  if (std::sscanf(&out[at],
+                  "frames=%llu first=%llu gaps=%llu lost=%llu errors=%llu "
+                  "breaks=%llu partial=%llu",
+                  &v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &v[6]) != 7)
+    throw std::runtime_error("unreadable summary: " + out.substr(at));
+  s = {v[0], v[1], v[2], v[3], v[4], v[5], v[6]};
+  return s;
+}
+
+} // namespace pcmtap::test

@@ -1,0 +1,43 @@
+// pcmtap piped into the frame checker, as a user's pipeline would run it.
+#ifndef PCMTAP_TESTS_SUPPORT_CHECKED_RECORDING_H
+#define PCMTAP_TESTS_SUPPORT_CHECKED_RECORDING_H
+
+#include "process.h"
+#include "virtual_devices.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace pcmtap::test {
+
+struct CheckSummary {
+  uint64_t frames = 0, first = 0, gaps = 0, lost = 0, errors = 0, breaks = 0,
+           partial = 0;
+};
+
+class CheckedRecording {
+public:
+  // Runs `pcmtap -` with `env`, its output read by `frame_check` with
+  // `check_args` and progress reports every `progress_frames`.
+  CheckedRecording(const std::vector<std::string> &env,
+                   const std::vector<std::string> &check_args,
+                   uint64_t progress_frames = 44100);
+
+  Child &recorder() { return *recorder_; }
+  Child &checker() { return *checker_; }
+  // Waits until the checker has seen at least `frames`.
+  bool wait_for_frames(uint64_t frames);
+  // Waits for the checker to reach the end of the recording.
+  CheckSummary summary();
+
+private:
+  TempDir dir_;
+  std::unique_ptr<Child> checker_;
+  std::unique_ptr<Child> recorder_;
+};
+
+} // namespace pcmtap::test
+
+#endif

@@ -1,0 +1,133 @@
+// Reads a recording on standard input and checks it, fast enough for
+// hours of audio:
+//   frame_check count   frames must count up by one; a jump forward is a
+//                       gap (audio lost), anything else an error
+//   frame_check tone P  the signal must repeat every P frames; a frame
+//                       that does not starts a break
+// Options: --stall-at BYTES --stall-ms MS  stop reading for a while, as a
+//          slow reader does;  --progress FRAMES  print "progress N" lines.
+// Prints one summary line at the end of input:
+//   frames=N first=F gaps=G lost=L errors=E breaks=B
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+struct Summary {
+  uint64_t frames = 0, gaps = 0, lost = 0, errors = 0, breaks = 0;
+  uint32_t first = 0;
+};
+
+class Checker {
+public:
+  Checker(bool tone, size_t period) : tone_(tone), history_(period + 1) {}
+
+  void frame(uint32_t value) {
+    if (tone_)
+      check_tone(value);
+    else
+      check_count(value);
+    ++s_.frames;
+  }
+  const Summary &summary() const { return s_; }
+
+private:
+  void check_count(uint32_t value) {
+    if (s_.frames == 0) {
+      s_.first = value;
+    } else if (value != last_ + 1) {
+      uint32_t jump = value - last_ - 1;
+      if (jump < 0x80000000u) {
+        ++s_.gaps;
+        s_.lost += jump;
+      } else {
+        ++s_.errors; // repeated or reordered
+      }
+    }
+    last_ = value;
+  }
+  void check_tone(uint32_t value) {
+    size_t period = history_.size() - 1;
+    size_t at = s_.frames % history_.size();
+    if (s_.frames >= period) {
+      bool ok = history_[(at + 1) % history_.size()] == value;
+      if (!ok && in_tune_)
+        ++s_.breaks;
+      in_tune_ = ok;
+    }
+    history_[at] = value;
+  }
+
+  bool tone_;
+  std::vector<uint32_t> history_;
+  bool in_tune_ = true;
+  uint32_t last_ = 0;
+  Summary s_;
+};
+
+} // namespace
+
+int main(int argc, char **argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: frame_check count|tone PERIOD [options]\n");
+    return 2;
+  }
+  bool tone = std::strcmp(argv[1], "tone") == 0;
+  int arg = tone ? 3 : 2;
+  size_t period = tone && argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 1;
+  uint64_t stall_at = UINT64_MAX, stall_ms = 0, progress = 0;
+  for (; arg + 1 < argc; arg += 2) {
+    std::string name = argv[arg];
+    uint64_t value = std::strtoull(argv[arg + 1], nullptr, 10);
+    if (name == "--stall-at")
+      stall_at = value;
+    else if (name == "--stall-ms")
+      stall_ms = value;
+    else if (name == "--progress")
+      progress = value;
+  }
+
+  Checker checker(tone, period);
+  static unsigned char buffer[1 << 16];
+  size_t held = 0; // bytes of a frame split across reads
+  uint64_t bytes = 0, next_progress = progress;
+  for (;;) {
+    if (bytes >= stall_at) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(stall_ms));
+      stall_at = UINT64_MAX;
+    }
+    ssize_t n = read(0, buffer + held, sizeof buffer - held);
+    if (n <= 0)
+      break;
+    bytes += uint64_t(n);
+    size_t total = held + size_t(n), whole = total / 4 * 4;
+    for (size_t i = 0; i < whole; i += 4) {
+      uint32_t v;
+      std::memcpy(&v, buffer + i, 4);
+      checker.frame(v);
+    }
+    held = total - whole;
+    std::memmove(buffer, buffer + whole, held);
+    if (progress && checker.summary().frames >= next_progress) {
+      std::printf("progress %llu\n",
+                  (unsigned long long)checker.summary().frames);
+      std::fflush(stdout);
+      next_progress += progress;
+    }
+  }
+  const Summary &s = checker.summary();
+  std::printf("frames=%llu first=%u gaps=%llu lost=%llu errors=%llu "
+              "breaks=%llu partial=%zu\n",
+              (unsigned long long)s.frames, s.first, (unsigned long long)s.gaps,
+              (unsigned long long)s.lost, (unsigned long long)s.errors,
+              (unsigned long long)s.breaks, held);
+  return 0;
+}
