@@ -20,6 +20,7 @@ const unsigned kPeriodMicros = 50000;
 const unsigned kBufferMicros = 1000000;
 // Reads much larger than this gain nothing on an unpaced device.
 const snd_pcm_uframes_t kMaxReadFrames = 16384;
+const unsigned kSpuriousWakeMicros = 10000;
 
 void ignore_alsa_error(const char *, int, const char *, int, const char *,
                        ...) {}
@@ -126,6 +127,14 @@ int AlsaCapture::start() {
 void AlsaCapture::stop() { snd_pcm_drop(pcm_); }
 
 int AlsaCapture::wait(int wake_fd) {
+  // Some plugins (PulseAudio's among them) keep their descriptor readable
+  // while they have less than they will hand out.  Poll would then return
+  // at once, again and again; a short sleep turns that spin into a slow
+  // look every few milliseconds.
+  if (woke_for_device_ && !read_since_wait_)
+    usleep(kSpuriousWakeMicros);
+  woke_for_device_ = false;
+  read_since_wait_ = false;
   pollfd fds[16];
   fds[0] = {wake_fd, POLLIN, 0};
   int count = snd_pcm_poll_descriptors(pcm_, fds + 1, 15);
@@ -138,6 +147,7 @@ int AlsaCapture::wait(int wake_fd) {
     return errno == EINTR ? 0 : -errno;
   if (ready == 0 || fds[0].revents != 0)
     return 0;
+  woke_for_device_ = true;
   unsigned short revents = 0;
   int err = snd_pcm_poll_descriptors_revents(pcm_, fds + 1, unsigned(count),
                                              &revents);
@@ -165,9 +175,15 @@ long AlsaCapture::available() {
 
 long AlsaCapture::read(void *dst, size_t max_frames, uint64_t *lost_frames) {
   for (;;) {
-    snd_pcm_sframes_t n = snd_pcm_readi(pcm_, dst, max_frames);
+    // Asking for more than is there would make alsa-lib hold out for a
+    // full period (and answer -EAGAIN), though the device says it is ready.
+    snd_pcm_sframes_t n = snd_pcm_avail_update(pcm_);
     if (n > 0)
+      n = snd_pcm_readi(pcm_, dst, std::min(max_frames, snd_pcm_uframes_t(n)));
+    if (n > 0) {
       last_read_time_ = now_seconds();
+      read_since_wait_ = true;
+    }
     if (n >= 0)
       return long(n);
     if (n == -EAGAIN)

@@ -48,7 +48,9 @@ private:
   unsigned rate_;
   unsigned channels_;
   size_t max_read_;
-  double last_read_time_ = 0; // monotonic seconds
+  double last_read_time_ = 0;    // monotonic seconds
+  bool woke_for_device_ = false; // the last wait ended on the device
+  bool read_since_wait_ = false;
 };
 
 } // namespace pcmtap

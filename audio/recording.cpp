@@ -15,6 +15,11 @@ namespace {
 // unpaced device, and never reached on a healthy real-time one.
 const size_t kMaxBlockFrames = 16384;
 
+// How far an unpaced device may run ahead of the callback.  Audio that
+// waits no longer than this stays in the processor's cache on its way from
+// the device to the output, and an unpaced device loses nothing by waiting.
+const size_t kUnpacedAheadBytes = size_t{256} << 10;
+
 void wait_readable(int fd_a, int fd_b) {
   pollfd fds[2] = {{fd_a, POLLIN, 0}, {fd_b, POLLIN, 0}};
   poll(fds, fd_b >= 0 ? 2 : 1, -1);
@@ -48,7 +53,9 @@ Recording::Recording(CaptureSource &source, HRECORD handle, RECORDPROC *proc,
     : source_(source), handle_(handle), proc_(proc), user_(user),
       ring_(ring_bytes),
       scratch_(
-          new unsigned char[source.max_read_frames() * source.frame_bytes()]) {}
+          new unsigned char[source.max_read_frames() * source.frame_bytes()]),
+      resume_below_(std::min(kUnpacedAheadBytes, ring_bytes) / 2),
+      wake_at_(std::min(kUnpacedAheadBytes, ring_bytes) / 2) {}
 
 Recording::~Recording() { stop(); }
 
@@ -107,7 +114,7 @@ long Recording::read_some(size_t max_frames, bool may_wait) {
   const size_t frame = source_.frame_bytes();
   Region free = ring_.free_region();
   bool full = free.size < frame;
-  if (full && !paced_) {
+  if (!paced_ && (full || ring_.filled() >= unpaced_limit())) {
     if (may_wait)
       wait_for_room(stop_.fd());
     return 0;
@@ -121,8 +128,13 @@ long Recording::read_some(size_t max_frames, bool may_wait) {
     device_lost_frames_.fetch_add(lost, std::memory_order_relaxed);
     data_ready_.notify_always(); // so that it is reported now
   }
-  if (n == 0)
-    paced_ = true; // it ran dry: audio comes at the device's pace
+  if (n == 0 && !paced_) {
+    // It ran dry: audio comes at the device's pace, and each piece should
+    // go out as soon as it is in.
+    paced_ = true;
+    resume_below_.store(ring_.capacity() - frame, std::memory_order_relaxed);
+    wake_at_.store(frame, std::memory_order_relaxed);
+  }
   if (n <= 0)
     return n;
   if (full) {
@@ -131,8 +143,14 @@ long Recording::read_some(size_t max_frames, bool may_wait) {
   }
   end_overflow();
   ring_.commit(size_t(n) * frame);
-  data_ready_.notify();
+  if (ring_.filled() >= wake_at_.load(std::memory_order_relaxed))
+    data_ready_.notify();
   return n;
+}
+
+// Beyond this much in the ring, an unpaced device waits.
+size_t Recording::unpaced_limit() const {
+  return std::min(kUnpacedAheadBytes, ring_.capacity());
 }
 
 // An overflow episode is over: hand its loss to the delivery thread, which
@@ -148,7 +166,7 @@ void Recording::end_overflow() {
 // `other_fd` (if not -1) is readable.
 bool Recording::wait_for_room(int other_fd) {
   room_ready_.prepare_wait();
-  if (ring_.free_region().size >= source_.frame_bytes() ||
+  if (ring_.filled() <= resume_below_.load(std::memory_order_relaxed) ||
       consumer_done_.load(std::memory_order_acquire)) {
     room_ready_.cancel_wait();
     return true;
@@ -164,7 +182,7 @@ bool Recording::wait_for_room(int other_fd) {
 void Recording::drain_device() {
   size_t pending = size_t(source_.available());
   while (pending > 0 && !consumer_done_.load(std::memory_order_acquire)) {
-    if (!paced_ && ring_.free_region().size < source_.frame_bytes()) {
+    if (!paced_ && ring_.filled() >= unpaced_limit()) {
       wait_for_room(-1);
       continue;
     }
@@ -191,7 +209,8 @@ void Recording::delivery_loop() {
     data_ready_.prepare_wait();
     // Once the producer is done, everything it committed is visible.
     bool done = producer_done_.load(std::memory_order_acquire);
-    if (ring_.filled() != 0 || has_losses_to_report()) {
+    if (ring_.filled() >= wake_at_.load(std::memory_order_relaxed) ||
+        (done && ring_.filled() != 0) || has_losses_to_report()) {
       data_ready_.cancel_wait();
       continue;
     }
@@ -217,7 +236,9 @@ bool Recording::deliver_available() {
   size_t size = std::min(filled.size, kMaxBlockFrames * source_.frame_bytes());
   BOOL go_on = proc_(handle_, filled.data, DWORD(size), user_);
   ring_.release(size);
-  room_ready_.notify();
+  // Only wake the device thread once it can do a worthwhile read.
+  if (ring_.filled() <= resume_below_.load(std::memory_order_relaxed))
+    room_ready_.notify();
   if (!go_on) {
     consumer_done_.store(true, std::memory_order_release);
     room_ready_.notify_always();

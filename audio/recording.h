@@ -39,6 +39,7 @@ private:
   void device_loop();
   long read_some(size_t max_frames, bool may_wait);
   void end_overflow();
+  size_t unpaced_limit() const;
   bool wait_for_room(int other_fd);
   void drain_device();
   void finish_producing(int err);
@@ -64,6 +65,11 @@ private:
   std::atomic<bool> producer_done_{false};
   std::atomic<bool> consumer_done_{false};
   // Lost audio not yet reported, by cause.
+  // A waiting device thread is woken once the ring holds no more than this.
+  std::atomic<size_t> resume_below_;
+  // A waiting delivery thread is woken once the ring holds this much: a
+  // frame for a real-time device, a batch for an unpaced one.
+  std::atomic<size_t> wake_at_;
   std::atomic<uint64_t> device_lost_frames_{0};
   std::atomic<uint64_t> output_lost_frames_{0};
   int device_error_ = 0; // written before producer_done_ is released

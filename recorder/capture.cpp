@@ -13,12 +13,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <mutex>
 #include <thread>
 #include <vector>
 #ifdef _WIN32
-#include <fcntl.h>
 #include <io.h>
+#else
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace pcmtap {
@@ -26,6 +29,7 @@ namespace {
 
 const DWORD kRate = 44100;
 const DWORD kChannels = 2;
+const int kPipeBytes = 1 << 20; // 5.9 s of audio
 
 // What the callback found, for the main thread once the library is freed.
 // Written on the library's thread before it wakes the main thread, read
@@ -89,9 +93,20 @@ int select_input(const char *arg) {
   return 0;
 }
 
-void set_binary_mode() {
+// Standard output carries samples only: no byte may be translated, blocks
+// are written whole, and a pipe gets room for a good stretch of audio, so that
+// the reader and the recorder take turns less often.
+void prepare_output() {
 #ifdef _WIN32
   _setmode(_fileno(stdout), _O_BINARY);
+#endif
+  // Each block goes out in one write as it comes, neither split at the
+  // buffer's edge nor held back waiting for the next one.
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
+#ifdef F_SETPIPE_SZ
+  struct stat st;
+  if (fstat(STDOUT_FILENO, &st) == 0 && S_ISFIFO(st.st_mode))
+    fcntl(STDOUT_FILENO, F_SETPIPE_SZ, kPipeBytes); // a wish, not a need
 #endif
 }
 
@@ -148,7 +163,7 @@ int capture_mode(const char *arg) {
     if (int status = select_input(arg); status != 0)
       return status;
   }
-  set_binary_mode();
+  prepare_output();
   StopWait stop;
   if (stop.error() != 0) {
     warn("cannot wait for the stop: %s", std::strerror(stop.error()));

@@ -85,9 +85,10 @@ TEST_F(RealTime, ADeviceThatGoesAwayEndsTheRecordingWithItsAudio) {
 TEST_F(RealTime, AStopWhileTheReaderStallsStillEnds) {
   CheckedRecording rec(card(),
                        {"count", "--stall-at", "0", "--stall-ms", "600000"});
-  // The checker reads nothing.  Two seconds of audio are more than the pipe
-  // holds, so pcmtap's way out is blocked when the stop comes.
-  std::this_thread::sleep_for(std::chrono::seconds(2));
+  // The checker reads nothing.  Eight seconds of audio are more than the
+  // pipe holds (pcmtap asks for 1 MiB), so pcmtap's way out is blocked when
+  // the stop comes.
+  std::this_thread::sleep_for(std::chrono::seconds(8));
   rec.recorder().write_stdin("\n");
   EXPECT_EQ(rec.recorder().wait(), 1);
   EXPECT_EQ(rec.recorder().err(), "pcmtap: output stalled; stopping without "
