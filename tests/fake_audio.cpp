@@ -71,8 +71,8 @@ void log_call(const char *format, ...) {
 }
 
 void load_inputs() {
-  const char *spec = std::getenv("FAKE_INPUTS");
-  std::string rest = spec ? spec : "";
+  const char *listed = std::getenv("FAKE_INPUTS");
+  std::string rest = listed ? listed : "";
   while (!rest.empty()) {
     size_t end = rest.find(';');
     std::string item = rest.substr(0, end);
