@@ -15,6 +15,10 @@ namespace {
 // unpaced device, and never reached on a healthy real-time one.
 const size_t kMaxBlockFrames = 16384;
 
+// A real-time device's audio goes out in blocks of at most this long, so
+// that a reader downstream hears it soon.
+const unsigned kRealTimeBlockMillis = 50;
+
 // How far an unpaced device may run ahead of the callback.  Audio that
 // waits no longer than this stays in the processor's cache on its way from
 // the device to the output, and an unpaced device loses nothing by waiting.
@@ -55,7 +59,8 @@ Recording::Recording(CaptureSource &source, HRECORD handle, RECORDPROC *proc,
       scratch_(
           new unsigned char[source.max_read_frames() * source.frame_bytes()]),
       resume_below_(std::min(kUnpacedAheadBytes, ring_bytes) / 2),
-      wake_at_(std::min(kUnpacedAheadBytes, ring_bytes) / 2) {}
+      wake_at_(std::min(kUnpacedAheadBytes, ring_bytes) / 2),
+      max_block_(kMaxBlockFrames * source.frame_bytes()) {}
 
 Recording::~Recording() { stop(); }
 
@@ -122,6 +127,8 @@ long Recording::read_some(size_t max_frames, bool may_wait) {
   unsigned char *dst = full ? scratch_.get() : free.data;
   size_t frames = std::min(max_frames, full ? source_.max_read_frames()
                                             : free.size / frame);
+  if (paced_)
+    frames = std::min(frames, real_time_block_frames());
   uint64_t lost = 0;
   long n = source_.read(dst, frames, &lost);
   if (lost != 0) {
@@ -134,6 +141,8 @@ long Recording::read_some(size_t max_frames, bool may_wait) {
     paced_ = true;
     resume_below_.store(ring_.capacity() - frame, std::memory_order_relaxed);
     wake_at_.store(frame, std::memory_order_relaxed);
+    max_block_.store(real_time_block_frames() * frame,
+                     std::memory_order_relaxed);
   }
   if (n <= 0)
     return n;
@@ -146,6 +155,11 @@ long Recording::read_some(size_t max_frames, bool may_wait) {
   if (ring_.filled() >= wake_at_.load(std::memory_order_relaxed))
     data_ready_.notify();
   return n;
+}
+
+size_t Recording::real_time_block_frames() const {
+  return std::max<size_t>(1,
+                          size_t(source_.rate()) * kRealTimeBlockMillis / 1000);
 }
 
 // Beyond this much in the ring, an unpaced device waits.
@@ -233,7 +247,8 @@ bool Recording::deliver_available() {
   Region filled = ring_.filled_region();
   if (filled.size == 0)
     return false;
-  size_t size = std::min(filled.size, kMaxBlockFrames * source_.frame_bytes());
+  size_t size =
+      std::min(filled.size, max_block_.load(std::memory_order_relaxed));
   BOOL go_on = proc_(handle_, filled.data, DWORD(size), user_);
   ring_.release(size);
   // Only wake the device thread once it can do a worthwhile read.

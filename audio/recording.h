@@ -40,6 +40,7 @@ private:
   long read_some(size_t max_frames, bool may_wait);
   void end_overflow();
   size_t unpaced_limit() const;
+  size_t real_time_block_frames() const;
   bool wait_for_room(int other_fd);
   void drain_device();
   void finish_producing(int err);
@@ -70,6 +71,8 @@ private:
   // A waiting delivery thread is woken once the ring holds this much: a
   // frame for a real-time device, a batch for an unpaced one.
   std::atomic<size_t> wake_at_;
+  // The largest block the callback is handed.
+  std::atomic<size_t> max_block_;
   std::atomic<uint64_t> device_lost_frames_{0};
   std::atomic<uint64_t> output_lost_frames_{0};
   int device_error_ = 0; // written before producer_done_ is released
