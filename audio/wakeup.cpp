@@ -19,15 +19,13 @@ void Wakeup::consume() {
   // Nonblocking: a spurious wake-up finds nothing and that is fine.
   ssize_t n = read(fd_, &count, sizeof count);
   (void)n;
-  armed_.store(false, std::memory_order_relaxed);
+  armed_.exchange(false, std::memory_order_acq_rel);
 }
 
 void Wakeup::notify() {
-  // The fence pairs with the one in prepare_wait(): either the waiter sees
-  // the change when it checks again, or we see it armed here.
-  std::atomic_thread_fence(std::memory_order_seq_cst);
-  if (armed_.load(std::memory_order_relaxed) &&
-      armed_.exchange(false, std::memory_order_relaxed))
+  // Either the waiter armed before this, and is woken, or it arms after
+  // and then sees what was published before this call.
+  if (armed_.exchange(false, std::memory_order_acq_rel))
     notify_always();
 }
 

@@ -2,6 +2,10 @@
 // waiting side can sit in poll() beside other descriptors.  A thread that is
 // about to wait says so first; notify() only costs a system call when
 // somebody is (or is about to be) waiting.
+//
+// Every change of the flag is a read-modify-write, so the flag's changes
+// form one chain: a waiter that arms after a notify() has also seen
+// everything published before that notify(), and checks it before sleeping.
 #ifndef PCMTAP_AUDIO_WAKEUP_H
 #define PCMTAP_AUDIO_WAKEUP_H
 
@@ -20,11 +24,8 @@ public:
   int fd() const { return fd_; }
 
   // Waiting side: announce, check the condition again, then poll fd().
-  void prepare_wait() {
-    armed_.store(true, std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_seq_cst);
-  }
-  void cancel_wait() { armed_.store(false, std::memory_order_relaxed); }
+  void prepare_wait() { armed_.exchange(true, std::memory_order_acq_rel); }
+  void cancel_wait() { armed_.exchange(false, std::memory_order_acq_rel); }
   // Clears the pending count after poll() reported fd() readable.
   void consume();
 
