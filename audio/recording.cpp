@@ -11,8 +11,8 @@
 namespace pcmtap {
 namespace {
 
-// Blocks the callback sees at most; large enough for few writes on an
-// unpaced device, and never reached on a healthy real-time one.
+// Blocks the callback sees at most from an unpaced device: large enough
+// for few writes.
 const size_t kMaxBlockFrames = 16384;
 
 // A real-time device's audio goes out in blocks of at most this long, so
