@@ -14,17 +14,15 @@ namespace {
 // The write end is read by the signal handler, hence a plain global.
 int wake_pipe[2] = {-1, -1};
 
-const char kSignalled = 's';
-const char kEnded = 'e';
-
-void wake(char why) {
+void wake() {
   int saved = errno;
-  ssize_t n = write(wake_pipe[1], &why, 1);
+  const char byte = 0;
+  ssize_t n = write(wake_pipe[1], &byte, 1);
   (void)n; // a full pipe already holds a wake-up
   errno = saved;
 }
 
-void on_signal(int) { wake(kSignalled); }
+void on_signal(int) { wake(); }
 
 void handle(int signo, void (*handler)(int), int flags) {
   struct sigaction action = {};
@@ -57,29 +55,24 @@ StopWait::~StopWait() {
   wake_pipe[0] = wake_pipe[1] = -1;
 }
 
-void StopWait::recording_ended() { wake(kEnded); }
+void StopWait::recording_ended() { wake(); }
 
-StopReason StopWait::wait() {
+void StopWait::wait() {
   pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {wake_pipe[0], POLLIN, 0}};
   for (;;) {
     if (poll(fds, 2, -1) < 0) {
       if (errno == EINTR)
         continue;
-      return StopReason::input; // nothing left to wait on
+      return; // nothing left to wait on
     }
-    if (fds[1].revents & POLLIN) {
-      char why = 0;
-      ssize_t n = read(wake_pipe[0], &why, 1);
-      (void)n;
-      return why == kSignalled ? StopReason::signal
-                               : StopReason::recording_ended;
-    }
+    if (fds[1].revents & POLLIN)
+      return; // a signal, or the recording ended on its own
     // A character, the end of input, an error or no standard input at all:
     // each one ends the wait.  The character itself is not needed.
     if (fds[0].revents & POLLIN)
       std::getc(stdin);
     if (fds[0].revents != 0)
-      return StopReason::input;
+      return;
   }
 }
 

@@ -6,8 +6,6 @@
 
 namespace pcmtap {
 
-enum class StopReason { input, signal, recording_ended };
-
 class StopWait {
 public:
   // Installs the signal handlers; a second SIGINT or SIGTERM ends the
@@ -23,7 +21,9 @@ public:
   // Safe from any thread and from a signal handler.
   static void recording_ended();
 
-  StopReason wait();
+  // Returns once any of them happened; the capture then looks at what the
+  // callback recorded to tell which.
+  void wait();
 
 private:
   int error_ = 0;
