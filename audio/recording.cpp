@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <system_error>
 
@@ -19,14 +20,9 @@ const size_t kMaxBlockFrames = 16384;
 // that a reader downstream hears it soon.
 const unsigned kRealTimeBlockMillis = 50;
 
-// How far an unpaced device may run ahead of the callback.  Audio that
-// waits no longer than this stays in the processor's cache on its way from
-// the device to the output, and an unpaced device loses nothing by waiting.
-const size_t kUnpacedAheadBytes = size_t{256} << 10;
-
-void wait_readable(int fd_a, int fd_b) {
-  pollfd fds[2] = {{fd_a, POLLIN, 0}, {fd_b, POLLIN, 0}};
-  poll(fds, fd_b >= 0 ? 2 : 1, -1);
+void wait_readable(int fd) {
+  pollfd pfd = {fd, POLLIN, 0};
+  poll(&pfd, 1, -1);
 }
 
 // Threads of ours must not take the process's asynchronous signals: the
@@ -58,14 +54,12 @@ Recording::Recording(CaptureSource &source, HRECORD handle, RECORDPROC *proc,
       ring_(ring_bytes),
       scratch_(
           new unsigned char[source.max_read_frames() * source.frame_bytes()]),
-      resume_below_(std::min(kUnpacedAheadBytes, ring_bytes) / 2),
-      wake_at_(std::min(kUnpacedAheadBytes, ring_bytes) / 2),
       max_block_(kMaxBlockFrames * source.frame_bytes()) {}
 
 Recording::~Recording() { stop(); }
 
 int Recording::start() {
-  if (!data_ready_.valid() || !room_ready_.valid() || !stop_.valid())
+  if (!data_ready_.valid() || !stop_.valid())
     return -EMFILE;
   int err = source_.start();
   if (err < 0)
@@ -97,7 +91,7 @@ void Recording::device_loop() {
   int err = 0;
   while (!stop_requested_.load(std::memory_order_acquire) &&
          !consumer_done_.load(std::memory_order_acquire)) {
-    long n = read_some(source_.max_read_frames(), true);
+    long n = read_some(SIZE_MAX);
     if (n < 0 || (n == 0 && (err = source_.wait(stop_.fd())) < 0)) {
       err = n < 0 ? int(n) : err;
       break;
@@ -109,41 +103,37 @@ void Recording::device_loop() {
   finish_producing(err);
 }
 
-// Reads up to `max_frames` from the device into the ring.  When the ring is
-// full, an unpaced device simply waits for room: it loses nothing by that.
-// A real-time device does not wait; its audio is read and dropped, so that
-// the stream goes on with later audio and the loss is known and reported.
-// Returns the frames read (0 when the device had none, or after waiting
-// for room), or an error the device did not recover from.
-long Recording::read_some(size_t max_frames, bool may_wait) {
+// Reads up to `max_frames` from the device into the ring, fewer when the
+// ring has less room in one piece.  What the device is decides who hands
+// the audio on (see `Pace`).  When the ring is full, a real-time device's
+// audio is still read, into scratch, and dropped, so that the stream goes
+// on with later audio and the loss is known and reported.  Returns the
+// frames read (0 when the device had none), or an error the device did not
+// recover from.
+long Recording::read_some(size_t max_frames) {
   const size_t frame = source_.frame_bytes();
   Region free = ring_.free_region();
   bool full = free.size < frame;
-  if (!paced_ && (full || ring_.filled() >= unpaced_limit())) {
-    if (may_wait)
-      wait_for_room(stop_.fd());
-    return 0;
-  }
   unsigned char *dst = full ? scratch_.get() : free.data;
-  size_t frames = std::min(max_frames, full ? source_.max_read_frames()
-                                            : free.size / frame);
-  if (paced_)
-    frames = std::min(frames, real_time_block_frames());
+  size_t frames = full ? source_.max_read_frames() : free.size / frame;
+  // An unpaced device is read in blocks that suit the callback.  A
+  // real-time device is read out: leaving some of what it has for later
+  // gains nothing, and PulseAudio's plugin holds on to a piece it has
+  // handed out only in part (should the server die then, the next call
+  // into the plugin never returns).
+  if (pace_ != Pace::kRealTime)
+    frames = std::min(frames, source_.max_read_frames());
+  frames = std::min(frames, max_frames);
   uint64_t lost = 0;
   long n = source_.read(dst, frames, &lost);
   if (lost != 0) {
     device_lost_frames_.fetch_add(lost, std::memory_order_relaxed);
     data_ready_.notify_always(); // so that it is reported now
   }
-  if (n == 0 && !paced_) {
-    // It ran dry: audio comes at the device's pace, and each piece should
-    // go out as soon as it is in.
-    paced_ = true;
-    resume_below_.store(ring_.capacity() - frame, std::memory_order_relaxed);
-    wake_at_.store(frame, std::memory_order_relaxed);
-    max_block_.store(real_time_block_frames() * frame,
-                     std::memory_order_relaxed);
-  }
+  // An unpaced device always has all that is asked for; one that ever has
+  // less makes its audio as time goes by.
+  if (n >= 0 && size_t(n) < frames && pace_ != Pace::kRealTime)
+    hand_over();
   if (n <= 0)
     return n;
   if (full) {
@@ -152,19 +142,35 @@ long Recording::read_some(size_t max_frames, bool may_wait) {
   }
   end_overflow();
   ring_.commit(size_t(n) * frame);
-  if (ring_.filled() >= wake_at_.load(std::memory_order_relaxed))
+  if (pace_ == Pace::kUnknown && ring_.filled() >= unpaced_proof_bytes())
+    pace_ = Pace::kUnpaced;
+  if (pace_ == Pace::kUnpaced) {
+    while (deliver_available()) {
+    }
+  } else if (pace_ == Pace::kRealTime) {
     data_ready_.notify();
+  }
   return n;
 }
+
+// The device ran short: its audio comes at its own pace, and from now on
+// the delivery thread hands each piece on as soon as it is in, so that a
+// slow callback costs ring space instead of audio.  Nothing was delivered
+// yet, or this thread delivered everything it read.
+void Recording::hand_over() {
+  pace_ = Pace::kRealTime;
+  max_block_.store(real_time_block_frames() * source_.frame_bytes(),
+                   std::memory_order_relaxed);
+  delivery_thread_delivers_.store(true, std::memory_order_release);
+  data_ready_.notify_always();
+}
+
+// More audio at once than any real-time device holds when it starts.
+size_t Recording::unpaced_proof_bytes() const { return ring_.capacity() / 2; }
 
 size_t Recording::real_time_block_frames() const {
   return std::max<size_t>(1,
                           size_t(source_.rate()) * kRealTimeBlockMillis / 1000);
-}
-
-// Beyond this much in the ring, an unpaced device waits.
-size_t Recording::unpaced_limit() const {
-  return std::min(kUnpacedAheadBytes, ring_.capacity());
 }
 
 // An overflow episode is over: hand its loss to the delivery thread, which
@@ -176,31 +182,13 @@ void Recording::end_overflow() {
   overflow_frames_ = 0;
 }
 
-// Waits until the delivery thread has made room, the recording ends, or
-// `other_fd` (if not -1) is readable.
-bool Recording::wait_for_room(int other_fd) {
-  room_ready_.prepare_wait();
-  if (ring_.filled() <= resume_below_.load(std::memory_order_relaxed) ||
-      consumer_done_.load(std::memory_order_acquire)) {
-    room_ready_.cancel_wait();
-    return true;
-  }
-  wait_readable(room_ready_.fd(), other_fd);
-  room_ready_.consume();
-  return !consumer_done_.load(std::memory_order_acquire);
-}
-
 // On stop, what the device holds already was recorded before the stop and
 // belongs in the output.  Only that much is read: an unpaced device would
 // otherwise never run dry.
 void Recording::drain_device() {
   size_t pending = size_t(source_.available());
   while (pending > 0 && !consumer_done_.load(std::memory_order_acquire)) {
-    if (!paced_ && ring_.filled() >= unpaced_limit()) {
-      wait_for_room(-1);
-      continue;
-    }
-    long n = read_some(pending, false);
+    long n = read_some(pending);
     if (n <= 0)
       return;
     pending -= std::min(pending, size_t(n));
@@ -216,21 +204,27 @@ void Recording::finish_producing(int err) {
 void Recording::delivery_loop() {
   for (;;) {
     report_losses();
-    if (deliver_available())
+    if (consumer_done_.load(std::memory_order_acquire))
+      return;
+    // Once the producer is done, everything it committed is visible, and
+    // nothing else delivers.
+    bool done = producer_done_.load(std::memory_order_acquire);
+    bool mine =
+        done || delivery_thread_delivers_.load(std::memory_order_acquire);
+    if (mine && deliver_available())
       continue;
     if (consumer_done_.load(std::memory_order_relaxed))
       return;
     data_ready_.prepare_wait();
-    // Once the producer is done, everything it committed is visible.
-    bool done = producer_done_.load(std::memory_order_acquire);
-    if (ring_.filled() >= wake_at_.load(std::memory_order_relaxed) ||
-        (done && ring_.filled() != 0) || has_losses_to_report()) {
+    done = producer_done_.load(std::memory_order_acquire);
+    mine = done || delivery_thread_delivers_.load(std::memory_order_acquire);
+    if ((mine && ring_.filled() != 0) || has_losses_to_report()) {
       data_ready_.cancel_wait();
       continue;
     }
     if (done)
       break;
-    wait_readable(data_ready_.fd(), -1);
+    wait_readable(data_ready_.fd());
     data_ready_.consume();
   }
   report_losses();
@@ -242,7 +236,9 @@ void Recording::delivery_loop() {
 }
 
 // Hands the callback the next contiguous block of the ring.  False when the
-// ring was empty or the callback asked to stop.
+// ring was empty or the callback asked to stop.  Runs on whichever thread
+// delivers: the device thread while the device is unpaced, the delivery
+// thread after.
 bool Recording::deliver_available() {
   Region filled = ring_.filled_region();
   if (filled.size == 0)
@@ -251,12 +247,8 @@ bool Recording::deliver_available() {
       std::min(filled.size, max_block_.load(std::memory_order_relaxed));
   BOOL go_on = proc_(handle_, filled.data, DWORD(size), user_);
   ring_.release(size);
-  // Only wake the device thread once it can do a worthwhile read.
-  if (ring_.filled() <= resume_below_.load(std::memory_order_relaxed))
-    room_ready_.notify();
   if (!go_on) {
     consumer_done_.store(true, std::memory_order_release);
-    room_ready_.notify_always();
     stop_.notify_always();
     return false;
   }

@@ -1,7 +1,10 @@
-// One running recording: a device thread that moves frames from the
-// capture device into a ring, and a delivery thread that hands them from the
-// ring to the callback.  The device thread never waits for the callback, so
-// a slow consumer costs buffer space, not audio.
+// One running recording.  A device thread reads frames from the capture
+// device into a ring.  From an unpaced device (one that always has audio,
+// as a file has) it hands each block to the callback itself: such a device
+// loses nothing by waiting, and no hand-off is the cheapest.  A real-time
+// device's audio is handed from the ring to the callback by a delivery
+// thread, so that the device thread never waits for the callback and a
+// slow consumer costs buffer space, not audio.
 #ifndef PCMTAP_AUDIO_RECORDING_H
 #define PCMTAP_AUDIO_RECORDING_H
 
@@ -37,11 +40,11 @@ public:
 
 private:
   void device_loop();
-  long read_some(size_t max_frames, bool may_wait);
+  long read_some(size_t max_frames);
+  void hand_over();
+  size_t unpaced_proof_bytes() const;
   void end_overflow();
-  size_t unpaced_limit() const;
   size_t real_time_block_frames() const;
-  bool wait_for_room(int other_fd);
   void drain_device();
   void finish_producing(int err);
 
@@ -59,26 +62,29 @@ private:
   std::unique_ptr<unsigned char[]> scratch_;
 
   Wakeup data_ready_; // device thread -> delivery thread
-  Wakeup room_ready_; // delivery thread -> device thread
   Wakeup stop_;       // stop() -> device thread
 
   std::atomic<bool> stop_requested_{false};
   std::atomic<bool> producer_done_{false};
   std::atomic<bool> consumer_done_{false};
-  // Lost audio not yet reported, by cause.
-  // A waiting device thread is woken once the ring holds no more than this.
-  std::atomic<size_t> resume_below_;
-  // A waiting delivery thread is woken once the ring holds this much: a
-  // frame for a real-time device, a batch for an unpaced one.
-  std::atomic<size_t> wake_at_;
+  // Set once the device has shown itself real-time: from then on the
+  // delivery thread, not the device thread, calls the callback.
+  std::atomic<bool> delivery_thread_delivers_{false};
   // The largest block the callback is handed.
   std::atomic<size_t> max_block_;
+  // Lost audio not yet reported, by cause.
   std::atomic<uint64_t> device_lost_frames_{0};
   std::atomic<uint64_t> output_lost_frames_{0};
   int device_error_ = 0; // written before producer_done_ is released
 
   // The device thread's own.
-  bool paced_ = false;           // the device has run dry at least once
+  // What the device has shown itself to be.  Until a read finds less than
+  // it asked for (real time) or more audio has come than any real-time
+  // device holds at its start (unpaced), nothing is delivered: the device
+  // thread must never wait for the callback while a real-time device
+  // could be filling up.
+  enum class Pace { kUnknown, kUnpaced, kRealTime };
+  Pace pace_ = Pace::kUnknown;
   uint64_t overflow_frames_ = 0; // dropped in the current full-ring episode
 
   std::thread device_thread_;

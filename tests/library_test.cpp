@@ -196,6 +196,29 @@ TEST_F(Library, AStallLongerThanTheRingLosesOnlyWhatDidNotFit) {
   EXPECT_GT(gaps.lost, 44100u); // 3 s stalled, 1.5 s kept
 }
 
+// A device that holds audio when the recording starts, and then delivers
+// in real time: its first reads are full, yet it is real-time, so a
+// callback that stalls longer than the device buffers costs nothing; the
+// device is read on regardless, and the burst and what follows arrive in
+// order.
+TEST_F(Library, AnEarlyBurstIsDeliveredThenTheDeviceIsReadOnThroughAStall) {
+  VirtualDevices devices;
+  devices.capture_from_card(
+      {"realtime true", "buffer_frames 32768", "start_frames 30000"});
+  use(devices);
+  ASSERT_TRUE(BASS_RecordInit(-1));
+  Collector collector;
+  collector.stall_on_call = 3;
+  collector.stall = std::chrono::seconds(1); // the card holds 0.74 s
+  testing::internal::CaptureStderr();
+  ASSERT_TRUE(BASS_RecordStart(44100, 2, 0, Collector::proc, &collector));
+  collector.wait_for(4 * 44100 * 2);
+  ASSERT_TRUE(BASS_RecordFree());
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(first_miscounted_frame(collector.bytes, 0), -1);
+  EXPECT_FALSE(collector.partial_frame);
+}
+
 TEST_F(Library, NoMixerMeansNoInputs) {
   VirtualDevices devices;
   devices.capture_from_file("/dev/zero");
