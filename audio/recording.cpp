@@ -20,6 +20,11 @@ const size_t kMaxBlockFrames = 16384;
 // that a reader downstream hears it soon.
 const unsigned kRealTimeBlockMillis = 50;
 
+// A device that has this much audio at once, without running short, is
+// unpaced: real-time devices start with their buffer's worth at most (a
+// second or two).
+const size_t kUnpacedProofSeconds = 5;
+
 void wait_readable(int fd) {
   pollfd pfd = {fd, POLLIN, 0};
   poll(&pfd, 1, -1);
@@ -147,6 +152,10 @@ long Recording::read_some(size_t max_frames) {
   if (pace_ == Pace::kUnpaced) {
     while (deliver_available()) {
     }
+    // Each block then comes into memory that is already in use, and
+    // in cache.
+    if (ring_.filled() == 0)
+      ring_.rewind();
   } else if (pace_ == Pace::kRealTime) {
     data_ready_.notify();
   }
@@ -166,7 +175,11 @@ void Recording::hand_over() {
 }
 
 // More audio at once than any real-time device holds when it starts.
-size_t Recording::unpaced_proof_bytes() const { return ring_.capacity() / 2; }
+size_t Recording::unpaced_proof_bytes() const {
+  size_t seconds =
+      size_t(source_.rate()) * source_.frame_bytes() * kUnpacedProofSeconds;
+  return std::min(seconds, ring_.capacity() / 2);
+}
 
 size_t Recording::real_time_block_frames() const {
   return std::max<size_t>(1,

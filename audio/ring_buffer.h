@@ -52,6 +52,14 @@ public:
                 std::memory_order_release);
   }
 
+  // Starts over at the beginning of the buffer, so that the memory in use
+  // stays small.  Only for an empty ring, and only while one thread is
+  // both its producer and its consumer.
+  void rewind() {
+    write_.store(0, std::memory_order_relaxed);
+    read_.store(0, std::memory_order_relaxed);
+  }
+
   // Either side: how much is filled right now.
   size_t filled() const {
     return write_.load(std::memory_order_acquire) -
