@@ -184,7 +184,7 @@ TEST_F(Library, AStallLongerThanTheRingLosesOnlyWhatDidNotFit) {
   recording.stop();
   std::string err = testing::internal::GetCapturedStderr();
 
-  FrameGaps gaps = gaps_in(collector.bytes);
+  CountingCheck gaps = gaps_in(collector.bytes);
   EXPECT_EQ(gaps.gaps, 1u);
   EXPECT_EQ(gaps.errors, 0u);
   EXPECT_FALSE(collector.partial_frame);

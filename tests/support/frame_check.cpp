@@ -8,6 +8,8 @@
 //          slow reader does;  --progress FRAMES  print "progress N" lines.
 // Prints one summary line at the end of input:
 //   frames=N first=F gaps=G lost=L errors=E breaks=B
+#include "counting_check.h"
+
 #include <unistd.h>
 
 #include <chrono>
@@ -34,33 +36,29 @@ public:
     if (tone_)
       check_tone(value);
     else
-      check_count(value);
-    ++s_.frames;
+      count_.frame(value);
+    ++frames_;
   }
-  const Summary &summary() const { return s_; }
+  uint64_t frames() const { return frames_; }
+  Summary summary() const {
+    Summary s;
+    s.frames = frames_;
+    s.gaps = count_.gaps;
+    s.lost = count_.lost;
+    s.errors = count_.errors;
+    s.breaks = breaks_;
+    s.first = count_.first;
+    return s;
+  }
 
 private:
-  void check_count(uint32_t value) {
-    if (s_.frames == 0) {
-      s_.first = value;
-    } else if (value != last_ + 1) {
-      uint32_t jump = value - last_ - 1;
-      if (jump < 0x80000000u) {
-        ++s_.gaps;
-        s_.lost += jump;
-      } else {
-        ++s_.errors; // repeated or reordered
-      }
-    }
-    last_ = value;
-  }
   void check_tone(uint32_t value) {
     size_t period = history_.size() - 1;
-    size_t at = s_.frames % history_.size();
-    if (s_.frames >= period) {
+    size_t at = frames_ % history_.size();
+    if (frames_ >= period) {
       bool ok = history_[(at + 1) % history_.size()] == value;
       if (!ok && in_tune_)
-        ++s_.breaks;
+        ++breaks_;
       in_tune_ = ok;
     }
     history_[at] = value;
@@ -69,8 +67,8 @@ private:
   bool tone_;
   std::vector<uint32_t> history_;
   bool in_tune_ = true;
-  uint32_t last_ = 0;
-  Summary s_;
+  uint64_t frames_ = 0, breaks_ = 0;
+  pcmtap::test::CountingCheck count_;
 };
 
 } // namespace
@@ -116,14 +114,13 @@ int main(int argc, char **argv) {
     }
     held = total - whole;
     std::memmove(buffer, buffer + whole, held);
-    if (progress && checker.summary().frames >= next_progress) {
-      std::printf("progress %llu\n",
-                  (unsigned long long)checker.summary().frames);
+    if (progress && checker.frames() >= next_progress) {
+      std::printf("progress %llu\n", (unsigned long long)checker.frames());
       std::fflush(stdout);
       next_progress += progress;
     }
   }
-  const Summary &s = checker.summary();
+  const Summary s = checker.summary();
   std::printf("frames=%llu first=%u gaps=%llu lost=%llu errors=%llu "
               "breaks=%llu partial=%zu\n",
               (unsigned long long)s.frames, s.first, (unsigned long long)s.gaps,

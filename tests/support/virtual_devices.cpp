@@ -45,23 +45,14 @@ long long first_miscounted_frame(const std::string &bytes, uint32_t first) {
   return bytes.size() % 4 ? (long long)(bytes.size() / 4) : -1;
 }
 
-FrameGaps gaps_in(const std::string &bytes) {
-  FrameGaps result;
-  uint32_t last = 0;
+CountingCheck gaps_in(const std::string &bytes) {
+  CountingCheck check;
   for (size_t i = 0; i + 4 <= bytes.size(); i += 4) {
     uint32_t v;
     std::memcpy(&v, &bytes[i], 4);
-    if (i != 0 && v != last + 1) {
-      if (v > last) {
-        ++result.gaps;
-        result.lost += v - last - 1;
-      } else {
-        ++result.errors;
-      }
-    }
-    last = v;
+    check.frame(v);
   }
-  return result;
+  return check;
 }
 
 TempDir::TempDir() {

@@ -4,6 +4,8 @@
 #ifndef PCMTAP_TESTS_SUPPORT_VIRTUAL_DEVICES_H
 #define PCMTAP_TESTS_SUPPORT_VIRTUAL_DEVICES_H
 
+#include "counting_check.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -18,14 +20,8 @@ std::string counting_frames(uint32_t first, size_t count);
 // or -1 when none does.
 long long first_miscounted_frame(const std::string &bytes, uint32_t first);
 
-// How counting frames went wrong: jumps forward (audio lost) and anything
-// else (frames repeated or out of order).
-struct FrameGaps {
-  size_t gaps = 0;
-  uint64_t lost = 0;
-  size_t errors = 0;
-};
-FrameGaps gaps_in(const std::string &bytes);
+// How the counting frames in `bytes` went.
+CountingCheck gaps_in(const std::string &bytes);
 
 class TempDir {
 public:
