@@ -1,8 +1,9 @@
 // A stand-in for the audio library, linked into a test build of pcmtap so
 // that the front end can be driven through every path.  It behaves as the
 // real one does where the front end can tell: blocks arrive on a thread of
-// its own, BASS_RecordFree delivers what was captured before it returns, and
-// a failed device ends with the null-buffer call.
+// its own that takes none of the process's signals, BASS_RecordFree delivers
+// what was captured before it returns, and a failed device ends with the
+// null-buffer call.
 //
 // Set up through the environment:
 //   FAKE_LOG          file to which every call is appended, one line each
@@ -15,6 +16,8 @@
 //                     each); delivered at once, then the device is idle
 //   FAKE_DEVICE_FAIL  "1": after those blocks the device fails
 #include "bass.h"
+
+#include <signal.h>
 
 #include <condition_variable>
 #include <cstdarg>
@@ -151,9 +154,18 @@ HRECORD BASS_RecordStart(DWORD freq, DWORD chans, DWORD flags, RECORDPROC *proc,
     return 0;
   }
   const char *blocks = std::getenv("FAKE_BLOCKS");
+  // As with the real library, the process's signals go to the front end's
+  // thread, not to one stuck writing into a stalled reader; signals the
+  // thread raises itself (a write into a closed pipe) keep their effect.
+  sigset_t blocked, saved;
+  sigfillset(&blocked);
+  for (int own : {SIGPIPE, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTRAP})
+    sigdelset(&blocked, own);
+  pthread_sigmask(SIG_SETMASK, &blocked, &saved);
   fake().thread =
       std::thread(record, proc, user, blocks ? std::atoi(blocks) : 0,
                   env_is("FAKE_DEVICE_FAIL", "1"));
+  pthread_sigmask(SIG_SETMASK, &saved, nullptr);
   return 1;
 }
 
