@@ -1,4 +1,4 @@
-#include "input_types.h"
+#include "engine/input_types.h"
 
 #include <gtest/gtest.h>
 

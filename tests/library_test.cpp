@@ -1,7 +1,7 @@
 // The audio library through real alsa-lib, against virtual devices.
-#include "alsa_capture.h"
+#include "alsa/alsa_capture.h"
 #include "bass.h"
-#include "recording.h"
+#include "engine/recording.h"
 #include "virtual_devices.h"
 
 #include <gtest/gtest.h>

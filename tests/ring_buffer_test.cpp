@@ -1,4 +1,4 @@
-#include "ring_buffer.h"
+#include "engine/ring_buffer.h"
 
 #include <gtest/gtest.h>
 

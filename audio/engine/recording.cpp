@@ -97,7 +97,7 @@ void Recording::device_loop() {
   while (!stop_requested_.load(std::memory_order_acquire) &&
          !consumer_done_.load(std::memory_order_acquire)) {
     long n = read_some(SIZE_MAX);
-    if (n < 0 || (n == 0 && (err = source_.wait(stop_.fd())) < 0)) {
+    if (n < 0 || (n == 0 && (err = source_.wait(stop_)) < 0)) {
       err = n < 0 ? int(n) : err;
       break;
     }

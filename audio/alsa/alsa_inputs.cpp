@@ -1,5 +1,7 @@
 #include "alsa_inputs.h"
 
+#include "../engine/input_types.h"
+
 #include <cstring>
 
 namespace pcmtap {
@@ -67,9 +69,12 @@ void AlsaInputs::collect(snd_mixer_elem_t *elem) {
   }
 }
 
-void AlsaInputs::refresh() {
-  if (mixer_)
-    snd_mixer_handle_events(mixer_);
+DWORD AlsaInputs::flags(size_t i) {
+  // Takes in what changed since: switching one item of a capture source
+  // changes its neighbours too.
+  snd_mixer_handle_events(mixer_);
+  DWORD flags = input_type_from_name(name(i));
+  return is_off(i) ? flags | BASS_INPUT_OFF : flags;
 }
 
 bool AlsaInputs::is_off(size_t i) const {
@@ -91,19 +96,19 @@ bool AlsaInputs::is_off(size_t i) const {
   return true;
 }
 
-int AlsaInputs::switch_off(size_t i) {
+bool AlsaInputs::switch_off(size_t i) {
   const Input &input = inputs_[i];
   // An item of a source cannot be deselected on its own: choosing another
   // item does that.  Nothing to do, and nothing refused.
   if (input.item >= 0)
-    return 0;
-  return snd_mixer_selem_set_capture_switch_all(input.elem, 0);
+    return true;
+  return snd_mixer_selem_set_capture_switch_all(input.elem, 0) == 0;
 }
 
-int AlsaInputs::switch_on(size_t i) {
+bool AlsaInputs::switch_on(size_t i) {
   const Input &input = inputs_[i];
   if (input.item < 0)
-    return snd_mixer_selem_set_capture_switch_all(input.elem, 1);
+    return snd_mixer_selem_set_capture_switch_all(input.elem, 1) == 0;
   int err = snd_mixer_selem_set_enum_item(input.elem, SND_MIXER_SCHN_MONO,
                                           unsigned(input.item));
   // Further channels, where the source has them, follow the first.
@@ -112,7 +117,7 @@ int AlsaInputs::switch_on(size_t i) {
                                       snd_mixer_selem_channel_id_t(ch),
                                       unsigned(input.item)) < 0)
       break;
-  return err;
+  return err == 0;
 }
 
 } // namespace pcmtap

@@ -2,8 +2,8 @@
 // the delivery thread.  Indices run free and are masked on use, so "full"
 // and "empty" never need a spare slot; each side publishes with release and
 // reads the other side's index with acquire.
-#ifndef PCMTAP_AUDIO_RING_BUFFER_H
-#define PCMTAP_AUDIO_RING_BUFFER_H
+#ifndef PCMTAP_AUDIO_ENGINE_RING_BUFFER_H
+#define PCMTAP_AUDIO_ENGINE_RING_BUFFER_H
 
 #include <algorithm>
 #include <atomic>

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdarg>
 
 namespace pcmtap {
 namespace {
@@ -21,9 +20,6 @@ const unsigned kBufferMicros = 1000000;
 // Reads much larger than this gain nothing on an unpaced device.
 const snd_pcm_uframes_t kMaxReadFrames = 16384;
 const unsigned kSpuriousWakeMicros = 10000;
-
-void ignore_alsa_error(const char *, int, const char *, int, const char *,
-                       ...) {}
 
 struct PcmCloser {
   void operator()(snd_pcm_t *pcm) const { snd_pcm_close(pcm); }
@@ -84,17 +80,6 @@ double now_seconds() {
 
 } // namespace
 
-void alsa_silence_errors() { snd_lib_error_set_handler(ignore_alsa_error); }
-
-bool alsa_playback_available() {
-  snd_pcm_t *pcm;
-  if (snd_pcm_open(&pcm, kDevice, SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) <
-      0)
-    return false;
-  snd_pcm_close(pcm);
-  return true;
-}
-
 int AlsaCapture::open(unsigned rate, unsigned channels,
                       std::unique_ptr<AlsaCapture> *out) {
   PcmHandle pcm;
@@ -126,7 +111,7 @@ int AlsaCapture::start() {
 
 void AlsaCapture::stop() { snd_pcm_drop(pcm_); }
 
-int AlsaCapture::wait(int wake_fd) {
+int AlsaCapture::wait(const Wakeup &stop) {
   // Some plugins (PulseAudio's among them) keep their descriptor readable
   // while they have less than they will hand out.  Poll would then return
   // at once, again and again; a short sleep turns that spin into a slow
@@ -136,7 +121,7 @@ int AlsaCapture::wait(int wake_fd) {
   woke_for_device_ = false;
   read_since_wait_ = false;
   pollfd fds[16];
-  fds[0] = {wake_fd, POLLIN, 0};
+  fds[0] = {stop.fd(), POLLIN, 0};
   int count = snd_pcm_poll_descriptors(pcm_, fds + 1, 15);
   if (count < 0)
     return count;

@@ -6,8 +6,8 @@
 // Every change of the flag is a read-modify-write, so the flag's changes
 // form one chain: a waiter that arms after a notify() has also seen
 // everything published before that notify(), and checks it before sleeping.
-#ifndef PCMTAP_AUDIO_WAKEUP_H
-#define PCMTAP_AUDIO_WAKEUP_H
+#ifndef PCMTAP_AUDIO_ENGINE_WAKEUP_H
+#define PCMTAP_AUDIO_ENGINE_WAKEUP_H
 
 #include <atomic>
 

@@ -1,21 +1,14 @@
-// The capture device and the playback check over alsa-lib.
-#ifndef PCMTAP_AUDIO_ALSA_CAPTURE_H
-#define PCMTAP_AUDIO_ALSA_CAPTURE_H
+// The default capture device over alsa-lib.
+#ifndef PCMTAP_AUDIO_ALSA_ALSA_CAPTURE_H
+#define PCMTAP_AUDIO_ALSA_ALSA_CAPTURE_H
 
-#include "capture_source.h"
+#include "../engine/capture_source.h"
 
 #include <alsa/asoundlib.h>
 
 #include <memory>
 
 namespace pcmtap {
-
-// Keeps alsa-lib from printing its own messages; we report errors ourselves.
-void alsa_silence_errors();
-
-// Whether the default playback device can be opened.  It is closed again at
-// once, so that other programs keep using it.
-bool alsa_playback_available();
 
 class AlsaCapture final : public CaptureSource {
 public:
@@ -26,13 +19,12 @@ public:
                   std::unique_ptr<AlsaCapture> *out);
   ~AlsaCapture() override;
 
-  unsigned channels() const { return channels_; }
-  size_t frame_bytes() const override { return 2 * size_t{channels_}; }
+  unsigned channels() const override { return channels_; }
   unsigned rate() const override { return rate_; }
   size_t max_read_frames() const override { return max_read_; }
 
   int start() override;
-  int wait(int wake_fd) override;
+  int wait(const Wakeup &stop) override;
   long available() override;
   long read(void *dst, size_t max_frames, uint64_t *lost_frames) override;
   void stop() override;

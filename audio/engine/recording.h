@@ -5,10 +5,10 @@
 // device's audio is handed from the ring to the callback by a delivery
 // thread, so that the device thread never waits for the callback and a
 // slow consumer costs buffer space, not audio.
-#ifndef PCMTAP_AUDIO_RECORDING_H
-#define PCMTAP_AUDIO_RECORDING_H
+#ifndef PCMTAP_AUDIO_ENGINE_RECORDING_H
+#define PCMTAP_AUDIO_ENGINE_RECORDING_H
 
-#include "bass.h"
+#include "../bass.h"
 #include "capture_source.h"
 #include "ring_buffer.h"
 #include "wakeup.h"

@@ -1,8 +1,8 @@
 // The type code of an input, guessed from the name the mixer gives it.
-#ifndef PCMTAP_AUDIO_INPUT_TYPES_H
-#define PCMTAP_AUDIO_INPUT_TYPES_H
+#ifndef PCMTAP_AUDIO_ENGINE_INPUT_TYPES_H
+#define PCMTAP_AUDIO_ENGINE_INPUT_TYPES_H
 
-#include "bass.h"
+#include "../bass.h"
 
 namespace pcmtap {
 

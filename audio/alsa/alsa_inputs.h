@@ -1,7 +1,9 @@
 // The recording device's inputs, read from and switched through the simple
 // mixer of ALSA's default control device.
-#ifndef PCMTAP_AUDIO_ALSA_INPUTS_H
-#define PCMTAP_AUDIO_ALSA_INPUTS_H
+#ifndef PCMTAP_AUDIO_ALSA_ALSA_INPUTS_H
+#define PCMTAP_AUDIO_ALSA_ALSA_INPUTS_H
+
+#include "../engine/backend.h"
 
 #include <alsa/asoundlib.h>
 
@@ -12,23 +14,19 @@
 
 namespace pcmtap {
 
-class AlsaInputs {
+class AlsaInputs final : public Inputs {
 public:
   // Empty when there is no mixer: a device without one has no inputs.
   AlsaInputs();
-  ~AlsaInputs();
+  ~AlsaInputs() override;
   AlsaInputs(const AlsaInputs &) = delete;
   AlsaInputs &operator=(const AlsaInputs &) = delete;
 
-  size_t count() const { return inputs_.size(); }
-  const char *name(size_t i) const { return inputs_[i].name.c_str(); }
-  bool is_off(size_t i) const;
-  // Takes in what changed since: switching one item of a capture source
-  // changes its neighbours too.
-  void refresh();
-  // Negative errno when the mixer refused.
-  int switch_off(size_t i);
-  int switch_on(size_t i);
+  size_t count() const override { return inputs_.size(); }
+  const char *name(size_t i) const override { return inputs_[i].name.c_str(); }
+  DWORD flags(size_t i) override;
+  bool switch_off(size_t i) override;
+  bool switch_on(size_t i) override;
 
 private:
   // An element with a capture switch, or one item (item >= 0) of an
@@ -40,6 +38,7 @@ private:
   };
 
   void collect(snd_mixer_elem_t *elem);
+  bool is_off(size_t i) const;
 
   snd_mixer_t *mixer_ = nullptr;
   std::vector<Input> inputs_;

@@ -1,10 +1,8 @@
-// The audio library's eight functions over alsa-lib.  One recording device
-// at a time, as the callers expect; every function is called from one
-// thread.
-#include "alsa_capture.h"
-#include "alsa_inputs.h"
-#include "bass.h"
-#include "input_types.h"
+// The audio library's eight functions, over whichever backend the platform
+// chose.  One recording device at a time, as the callers expect; every
+// function is called from one thread.
+#include "../bass.h"
+#include "backend.h"
 #include "recording.h"
 
 #include <cstdio>
@@ -17,8 +15,9 @@ const unsigned kDefaultRate = 44100;
 const unsigned kDefaultChannels = 2;
 
 struct Library {
-  std::unique_ptr<AlsaCapture> capture;
-  std::unique_ptr<AlsaInputs> inputs; // opened on first use
+  std::unique_ptr<Backend> backend; // chosen when the device is opened
+  std::unique_ptr<CaptureSource> capture;
+  std::unique_ptr<Inputs> inputs; // opened on first use
   std::unique_ptr<Recording> recording;
   HRECORD last_handle = 0;
   bool output_ready = false;
@@ -29,14 +28,17 @@ Library &library() {
   return instance;
 }
 
+// Chosen by BASS_RecordInit; every other call comes after it.
+Backend &backend() { return *library().backend; }
+
 // Inputs of the open recording device, or null for an index it does not
 // have.
-AlsaInputs *inputs_for(int input) {
+Inputs *inputs_for(int input) {
   Library &lib = library();
   if (!lib.capture || input < 0)
     return nullptr;
   if (!lib.inputs)
-    lib.inputs = std::make_unique<AlsaInputs>();
+    lib.inputs = backend().open_inputs();
   return size_t(input) < lib.inputs->count() ? lib.inputs.get() : nullptr;
 }
 
@@ -63,8 +65,8 @@ HRECORD start_recording(DWORD freq, DWORD chans, DWORD flags, RECORDPROC *proc,
   }
   if (freq != lib.capture->rate() || chans != lib.capture->channels()) {
     lib.capture.reset();
-    if (int err = AlsaCapture::open(freq, chans, &lib.capture); err < 0) {
-      report_start_failure(snd_strerror(err));
+    if (int err = backend().open_capture(freq, chans, &lib.capture); err < 0) {
+      report_start_failure(backend().error_text(err));
       return 0;
     }
   }
@@ -95,20 +97,22 @@ using pcmtap::library;
 BOOL BASS_RecordInit(int device){
     GUARDED(0,
             {
-              pcmtap::alsa_silence_errors();
               if (device != -1 || library().capture)
                 return 0;
-              return pcmtap::AlsaCapture::open(pcmtap::kDefaultRate,
-                                               pcmtap::kDefaultChannels,
-                                               &library().capture) == 0;
+              // Chosen anew for each device opened: the setup may have changed
+              // since.
+              library().backend = pcmtap::choose_backend();
+              return library().backend &&
+                     pcmtap::backend().open_capture(pcmtap::kDefaultRate,
+                                                    pcmtap::kDefaultChannels,
+                                                    &library().capture) == 0;
             })}
 
 BOOL BASS_Init(int device, DWORD, DWORD, void *, void *) {
   GUARDED(0, {
-    pcmtap::alsa_silence_errors();
-    if (device != -1)
+    if (device != -1 || !library().backend)
       return 0;
-    library().output_ready = pcmtap::alsa_playback_available();
+    library().output_ready = pcmtap::backend().output_available();
     return library().output_ready;
   })
 }
@@ -116,34 +120,27 @@ BOOL BASS_Init(int device, DWORD, DWORD, void *, void *) {
 const char *BASS_RecordGetInputName(int input){
     GUARDED(nullptr,
             {
-              pcmtap::AlsaInputs *inputs = pcmtap::inputs_for(input);
+              pcmtap::Inputs *inputs = pcmtap::inputs_for(input);
               return inputs ? inputs->name(size_t(input)) : nullptr;
             })}
 
 DWORD BASS_RecordGetInput(int input){
     GUARDED(0,
             {
-              pcmtap::AlsaInputs *inputs = pcmtap::inputs_for(input);
-              if (!inputs)
-                return 0;
-              inputs->refresh();
-              DWORD flags =
-                  pcmtap::input_type_from_name(inputs->name(size_t(input)));
-              if (inputs->is_off(size_t(input)))
-                flags |= BASS_INPUT_OFF;
-              return flags;
+              pcmtap::Inputs *inputs = pcmtap::inputs_for(input);
+              return inputs ? inputs->flags(size_t(input)) : 0;
             })}
 
 BOOL BASS_RecordSetInput(int input, DWORD setting){
     GUARDED(0,
             {
-              pcmtap::AlsaInputs *inputs = pcmtap::inputs_for(input);
+              pcmtap::Inputs *inputs = pcmtap::inputs_for(input);
               if (!inputs)
                 return 0;
               if (setting == BASS_INPUT_SET_OFF)
-                return inputs->switch_off(size_t(input)) == 0;
+                return inputs->switch_off(size_t(input));
               if (setting == BASS_INPUT_SET_ON)
-                return inputs->switch_on(size_t(input)) == 0;
+                return inputs->switch_on(size_t(input));
               return 0;
             })}
 

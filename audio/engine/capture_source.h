@@ -1,8 +1,10 @@
 // What the recording engine needs from a platform's capture device.  The
 // engine owns the threads and the ring; a backend only opens the device and
 // moves frames.
-#ifndef PCMTAP_AUDIO_CAPTURE_SOURCE_H
-#define PCMTAP_AUDIO_CAPTURE_SOURCE_H
+#ifndef PCMTAP_AUDIO_ENGINE_CAPTURE_SOURCE_H
+#define PCMTAP_AUDIO_ENGINE_CAPTURE_SOURCE_H
+
+#include "wakeup.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -13,15 +15,17 @@ class CaptureSource {
 public:
   virtual ~CaptureSource() = default;
 
-  virtual size_t frame_bytes() const = 0;
+  virtual unsigned channels() const = 0;
   virtual unsigned rate() const = 0;
+  // 16-bit samples.
+  size_t frame_bytes() const { return 2 * size_t{channels()}; }
   // The largest read worth making in one go.
   virtual size_t max_read_frames() const = 0;
 
   // All errors are negative errno values.
   virtual int start() = 0;
-  // Blocks until frames can be read, or until `wake_fd` is readable.
-  virtual int wait(int wake_fd) = 0;
+  // Blocks until frames can be read, or until `stop` is notified.
+  virtual int wait(const Wakeup &stop) = 0;
   // How many frames could be read right now without blocking.
   virtual long available() = 0;
   // Reads up to `max_frames` frames into `dst` without blocking: the number

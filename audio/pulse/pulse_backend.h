@@ -1,0 +1,50 @@
+// The library over a sound server (PulseAudio, or PipeWire through its
+// PulseAudio server), spoken to directly with libpulse: the inputs are the
+// source's ports, and recording is a record stream on that source.
+#ifndef PCMTAP_AUDIO_PULSE_PULSE_BACKEND_H
+#define PCMTAP_AUDIO_PULSE_PULSE_BACKEND_H
+
+#include "../engine/backend.h"
+#include "pulse_connection.h"
+
+#include <memory>
+#include <string>
+
+namespace pcmtap {
+
+// Where to record from; empty fields leave the choice to libpulse and the
+// environment (PULSE_SERVER, PULSE_SOURCE), as with any client.
+struct PulseTarget {
+  std::string server;
+  std::string source;
+};
+
+class PulseBackend final : public Backend {
+public:
+  // Null when no server answers within `timeout_ms`.
+  static std::unique_ptr<PulseBackend> connect(const PulseTarget &target,
+                                               unsigned timeout_ms);
+
+  int open_capture(unsigned rate, unsigned channels,
+                   std::unique_ptr<CaptureSource> *out) override;
+  bool output_available() override;
+  std::unique_ptr<Inputs> open_inputs() override;
+  const char *error_text(int err) const override {
+    return pulse_error_text(err);
+  }
+
+private:
+  PulseBackend(const PulseTarget &target,
+               std::unique_ptr<PulseConnection> control);
+  std::string source_asked_for() const;
+
+  const PulseTarget target_;
+  // The main thread's connection, for the inputs and the output check; a
+  // capture has its own, which its device thread drives.
+  std::unique_ptr<PulseConnection> control_;
+  std::string source_; // the source found when the device was opened
+};
+
+} // namespace pcmtap
+
+#endif

@@ -1,0 +1,196 @@
+#include "pulse_connection.h"
+
+#include <pulse/rtclock.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace pcmtap {
+namespace {
+
+// A server that took the connection but does not answer is as good as
+// gone; this only keeps pcmtap from waiting for it forever.
+const unsigned kRequestTimeoutMillis = 5000;
+
+// A flag that a timer of the loop sets once the time is up.
+class Deadline {
+public:
+  Deadline(pa_mainloop *mainloop, pa_context *context, unsigned millis)
+      : api_(pa_mainloop_get_api(mainloop)),
+        event_(pa_context_rttime_new(
+            context, pa_rtclock_now() + pa_usec_t{millis} * PA_USEC_PER_MSEC,
+            on_time, &passed_)) {}
+  ~Deadline() {
+    if (event_)
+      api_->time_free(event_);
+  }
+  Deadline(const Deadline &) = delete;
+  Deadline &operator=(const Deadline &) = delete;
+  bool passed() const { return passed_; }
+
+private:
+  static void on_time(pa_mainloop_api *, pa_time_event *, const timeval *,
+                      void *passed) {
+    *static_cast<bool *>(passed) = true;
+  }
+
+  pa_mainloop_api *api_;
+  bool passed_ = false;
+  pa_time_event *event_;
+};
+
+void take_success(pa_context *, int success, void *result) {
+  *static_cast<int *>(result) = success ? 1 : 0;
+}
+
+struct SourceQuery {
+  SourceState *state;
+  bool found = false;
+  bool done = false;
+};
+
+void take_source(pa_context *, const pa_source_info *info, int eol,
+                 void *query_ptr) {
+  auto *query = static_cast<SourceQuery *>(query_ptr);
+  if (eol != 0) {
+    query->done = true;
+    return;
+  }
+  SourceState &state = *query->state;
+  query->found = true;
+  state.name = info->name;
+  state.description = info->description ? info->description : info->name;
+  state.muted = info->mute != 0;
+  state.ports.clear();
+  for (uint32_t i = 0; i < info->n_ports; ++i) {
+    const pa_source_port_info *port = info->ports[i];
+    uint32_t type = 0;
+#if PA_CHECK_VERSION(14, 0, 0)
+    type = port->type;
+#endif
+    state.ports.push_back({port->name,
+                           port->description ? port->description : port->name,
+                           type, port->available == PA_PORT_AVAILABLE_NO});
+  }
+  state.active_port = info->active_port ? info->active_port->name : "";
+}
+
+struct SinkQuery {
+  bool found = false;
+  bool done = false;
+};
+
+void take_sink(pa_context *, const pa_sink_info *, int eol, void *query_ptr) {
+  auto *query = static_cast<SinkQuery *>(query_ptr);
+  if (eol != 0)
+    query->done = true;
+  else
+    query->found = true;
+}
+
+} // namespace
+
+const char *pulse_error_text(int err) {
+  if (err <= -kPulseErrorBase)
+    return pa_strerror(-err - kPulseErrorBase);
+  return std::strerror(-err);
+}
+
+int PulseConnection::open(const std::string &server, unsigned timeout_ms,
+                          std::unique_ptr<PulseConnection> *out) {
+  pa_mainloop *mainloop = pa_mainloop_new();
+  if (!mainloop)
+    return -ENOMEM;
+  pa_context *context = pa_context_new(pa_mainloop_get_api(mainloop), "pcmtap");
+  if (!context) {
+    pa_mainloop_free(mainloop);
+    return -ENOMEM;
+  }
+  std::unique_ptr<PulseConnection> connection(
+      new PulseConnection(mainloop, context));
+  if (pa_context_connect(context, server.empty() ? nullptr : server.c_str(),
+                         PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
+    return pulse_error(pa_context_errno(context));
+  Deadline deadline(mainloop, context, timeout_ms);
+  for (;;) {
+    pa_context_state_t state = pa_context_get_state(context);
+    if (state == PA_CONTEXT_READY)
+      break;
+    if (!PA_CONTEXT_IS_GOOD(state))
+      return connection->error(pulse_error(PA_ERR_CONNECTIONREFUSED));
+    if (deadline.passed())
+      return pulse_error(PA_ERR_TIMEOUT);
+    if (pa_mainloop_iterate(mainloop, 1, nullptr) < 0)
+      return -EIO;
+  }
+  *out = std::move(connection);
+  return 0;
+}
+
+PulseConnection::PulseConnection(pa_mainloop *mainloop, pa_context *context)
+    : mainloop_(mainloop), context_(context) {}
+
+PulseConnection::~PulseConnection() {
+  pa_context_disconnect(context_);
+  pa_context_unref(context_);
+  pa_mainloop_free(mainloop_);
+}
+
+int PulseConnection::error(int fallback) const {
+  int err = pa_context_errno(context_);
+  return err != PA_OK ? pulse_error(err) : fallback;
+}
+
+bool PulseConnection::run_until(const std::function<bool()> &done) {
+  Deadline deadline(mainloop_, context_, kRequestTimeoutMillis);
+  while (!done()) {
+    if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(context_)) ||
+        deadline.passed() || pa_mainloop_iterate(mainloop_, 1, nullptr) < 0)
+      return false;
+  }
+  return true;
+}
+
+bool PulseConnection::finish(pa_operation *op) {
+  if (!op)
+    return false;
+  bool ended = run_until(
+      [op] { return pa_operation_get_state(op) != PA_OPERATION_RUNNING; });
+  if (!ended)
+    pa_operation_cancel(op);
+  pa_operation_unref(op);
+  return ended;
+}
+
+int PulseConnection::source_state(const std::string &name, SourceState *out) {
+  SourceQuery query{out};
+  pa_operation *op = pa_context_get_source_info_by_name(context_, name.c_str(),
+                                                        take_source, &query);
+  if (!finish(op) || !query.done)
+    return error(-EIO);
+  return query.found ? 0 : -ENODEV;
+}
+
+bool PulseConnection::has_default_sink() {
+  SinkQuery query;
+  pa_operation *op = pa_context_get_sink_info_by_name(
+      context_, "@DEFAULT_SINK@", take_sink, &query);
+  return finish(op) && query.found;
+}
+
+bool PulseConnection::set_source_port(const std::string &source,
+                                      const std::string &port) {
+  int result = 0;
+  pa_operation *op = pa_context_set_source_port_by_name(
+      context_, source.c_str(), port.c_str(), take_success, &result);
+  return finish(op) && result == 1;
+}
+
+bool PulseConnection::set_source_mute(const std::string &source, bool muted) {
+  int result = 0;
+  pa_operation *op = pa_context_set_source_mute_by_name(
+      context_, source.c_str(), muted, take_success, &result);
+  return finish(op) && result == 1;
+}
+
+} // namespace pcmtap
