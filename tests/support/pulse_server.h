@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,16 @@ run_process(const std::vector<std::string> &argv,
             const std::vector<std::string> &env,
             std::chrono::milliseconds timeout = std::chrono::seconds(20));
 
+// What a server needs beyond its script, decided once its directory exists.
+struct ServerSetup {
+  std::vector<std::string> script_lines; // run after the constructor's
+  // Extra "NAME=value" entries for the server process only (e.g.
+  // ALSA_CONFIG_PATH, LD_PRELOAD); not for the clients and tools.
+  std::vector<std::string> environment;
+  // Server log lines "E: ..." that hold one of these are not failures.
+  std::vector<std::string> expected_errors;
+};
+
 class PulseServer {
 public:
   // Starts pulseaudio in a fresh temporary directory that serves as its
@@ -37,7 +48,12 @@ public:
   //
   // The server is killed if the thread that created it exits, so create
   // it on a thread that outlives the object (e.g. the test's own thread).
-  explicit PulseServer(const std::vector<std::string> &script_lines);
+  //
+  // If `setup` is given, it runs first with the new directory (the
+  // server's HOME) and writes whatever the server needs there.
+  explicit PulseServer(
+      const std::vector<std::string> &script_lines,
+      const std::function<ServerSetup(const std::string &dir)> &setup = {});
   ~PulseServer(); // SIGTERM, then SIGKILL; reaps it; removes the directory
 
   PulseServer(const PulseServer &) = delete;
@@ -70,6 +86,7 @@ private:
   void stop(); // SIGTERM, grace period, SIGKILL, reap
   std::vector<std::string> tool_environment() const;
   std::string log() const;
+  bool log_has_errors(const std::vector<std::string> &expected) const;
 
   std::string dir_;
   pid_t pid_ = -1;
