@@ -94,26 +94,33 @@ TEST(Listing, ShowsTheItemsOfAnInputSourceWithTheChosenOneOn) {
                      "+    3. Name=\"Front Mic\", Type=\"microphone\"\n");
 }
 
-// A desktop's default device: the sound server's mixer shows its source as
-// one input, "Capture", whose switch is the source's mute.
+// A desktop's default device leads to a sound server.  A source without
+// ports is one input, named and typed by its description and on while it is
+// unmuted; through ALSA alone (PCMTAP_AUDIO=alsa) the server's mixer shows
+// it as "Capture", whose switch is the same mute.
 TEST(Listing, FollowsTheSoundServersSource) {
-  PulseServer server({"load-module module-sine-source source_name=tone",
+  PulseServer server({"load-module module-sine-source source_name=tone "
+                      "source_properties=device.description=Headset",
                       "set-default-source tone",
                       "load-module module-null-sink sink_name=out"});
-  ChildOptions o;
-  o.env = server.environment();
-  const std::string on =
-      kUsage + "+    0. Name=\"Capture\", Type=\"undefined\"\n";
-  EXPECT_EQ(run({PCMTAP_PATH}, o).out, on);
+  for (const char *audio : {"server", "alsa"}) {
+    SCOPED_TRACE(audio);
+    ChildOptions o;
+    o.env = server.environment();
+    o.env.push_back(std::string("PCMTAP_AUDIO=") + audio);
+    const std::string line = audio[0] == 's'
+                                 ? "0. Name=\"Headset\", Type=\"microphone\"\n"
+                                 : "0. Name=\"Capture\", Type=\"undefined\"\n";
+    EXPECT_EQ(run({PCMTAP_PATH}, o).out, kUsage + "+    " + line);
 
-  server.pactl("set-source-mute tone 1");
-  EXPECT_EQ(run({PCMTAP_PATH}, o).out,
-            kUsage + "     0. Name=\"Capture\", Type=\"undefined\"\n");
+    server.pactl("set-source-mute tone 1");
+    EXPECT_EQ(run({PCMTAP_PATH}, o).out, kUsage + "     " + line);
 
-  Result r = run({PCMTAP_PATH, "0"}, o); // stops at once: no input
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(server.pactl("get-source-mute tone").find("no"), std::string::npos);
-  EXPECT_EQ(run({PCMTAP_PATH}, o).out, on);
+    Result r = run({PCMTAP_PATH, "0"}, o); // stops at once: no input
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(server.pactl("get-source-mute tone").find("no"),
+              std::string::npos);
+  }
 }
 
 } // namespace

@@ -109,8 +109,10 @@ CardServer start_card_server(const CardServerOptions &options) {
         setup.script_lines = {
             "load-module module-alsa-card device_id=0 use_ucm=0 tsched=0 "
             "card_name=vcard source_name=" +
-            std::string(kSource) + " profile_set=" + dir +
-            "/card/profile-set.conf"};
+                std::string(kSource) + " profile_set=" + dir +
+                "/card/profile-set.conf",
+            // Something to play to, as a desktop has.
+            "load-module module-null-sink sink_name=out"};
         setup.environment = {"ALSA_CONFIG_PATH=" + dir + "/card/asound.conf",
                              std::string("LD_PRELOAD=") + CARD_INDEX_SHIM_PATH};
         // There is no udev device behind card 0.
