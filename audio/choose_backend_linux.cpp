@@ -101,10 +101,18 @@ std::unique_ptr<Backend> choose_backend() {
   PulseTarget target;
   bool server = alsa_default_is_server(&target);
   if (server || forced) {
-    if (auto pulse = PulseBackend::connect(target, kConnectMillis))
+    std::unique_ptr<PulseBackend> pulse;
+    int err = PulseBackend::connect(target, kConnectMillis, &pulse);
+    if (err == 0)
       return pulse;
-    if (forced)
-      return nullptr; // no server: nothing to record from
+    if (forced) {
+      std::fprintf(stderr,
+                   "pcmtap: no recording device: %s: %s (PCMTAP_AUDIO=server "
+                   "asks for one; see \"Choosing the device\" in man pcmtap)\n",
+                   PulseBackend::server_name(target).c_str(),
+                   pulse_error_text(err));
+      return nullptr;
+    }
   }
   return std::make_unique<AlsaBackend>();
 }

@@ -70,14 +70,18 @@ TEST_F(EndToEnd, FailedStartUpsSayExactlyTheirLine) {
        {std::vector<std::string>{PCMTAP_PATH}, {PCMTAP_PATH, "-"}}) {
     Result r = run(args, options(no_capture));
     EXPECT_EQ(r.out, "RecordInit falied.\n");
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.err, "pcmtap: no recording device: ALSA \"default\": Invalid "
+                     "argument (no sound card or sound server found; see "
+                     "\"Choosing the device\" in man pcmtap)\n");
     EXPECT_EQ(r.status, 1);
   }
   VirtualDevices no_playback;
   no_playback.capture_from_file("/dev/zero").without_playback();
   Result r = run({PCMTAP_PATH}, options(no_playback));
   EXPECT_EQ(r.out, "BASS_Init falied.\n");
-  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.err, "pcmtap: no playback device: ALSA \"default\": Invalid "
+                   "argument (nothing is played, but a playback device must be "
+                   "there; see \"Choosing the device\" in man pcmtap)\n");
   EXPECT_EQ(r.status, 1);
 }
 

@@ -2,6 +2,7 @@
 // own, playing a tone whose period is exactly 100 frames, so that audio
 // lost shows as missing duration and a cut as a break in the tone.
 #include "checked_recording.h"
+#include "process.h"
 #include "pulse_server.h"
 
 #include <gtest/gtest.h>
@@ -54,6 +55,40 @@ TEST_F(SoundServer, AServerThatDiesEndsTheRecordingWithItsAudio) {
   CheckSummary s = rec.summary();
   EXPECT_EQ(s.breaks, 0u);
   EXPECT_EQ(s.partial, 0u);
+}
+
+// A server without a source gives the first start-up message, one without a
+// sink the second, each with the reason beside it; so does a server that
+// is asked for and not there.
+TEST(SoundServerStartUp, FailsWithTheFirstMissingDeviceAndSaysWhy) {
+  PulseServer empty({});
+  PulseServer no_sink({"load-module module-sine-source source_name=tone"});
+  std::vector<std::string> nowhere = empty.environment();
+  nowhere.insert(nowhere.end(),
+                 {"PCMTAP_AUDIO=server", "ALSA_CONFIG_PATH=/dev/null",
+                  "PULSE_SERVER=unix:" + empty.dir() + "/none"});
+  const struct {
+    std::vector<std::string> env;
+    const char *out, *err;
+  } cases[] = {
+      {empty.environment(), "RecordInit falied.\n",
+       "pcmtap: no recording device: sound server \"unix:"},
+      {no_sink.environment(), "BASS_Init falied.\n",
+       "pcmtap: no playback device: sound server \"unix:"},
+      {nowhere, "RecordInit falied.\n",
+       "pcmtap: no recording device: sound server \"unix:"},
+  };
+  for (const auto &c : cases) {
+    ChildOptions o;
+    o.env = c.env;
+    Result r = run({PCMTAP_PATH}, o);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.err.rfind(c.err, 0), 0u) << r.err;
+    EXPECT_NE(r.err.find("see \"Choosing the device\" in man pcmtap)\n"),
+              std::string::npos)
+        << r.err;
+  }
 }
 
 } // namespace

@@ -27,13 +27,13 @@ int AlsaBackend::open_capture(unsigned rate, unsigned channels,
 }
 
 // The device is closed again at once, so that other programs keep using it.
-bool AlsaBackend::output_available() {
+int AlsaBackend::check_output() {
   snd_pcm_t *pcm;
-  if (snd_pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) <
-      0)
-    return false;
-  snd_pcm_close(pcm);
-  return true;
+  int err =
+      snd_pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
+  if (err == 0)
+    snd_pcm_close(pcm);
+  return err;
 }
 
 std::unique_ptr<Inputs> AlsaBackend::open_inputs() {

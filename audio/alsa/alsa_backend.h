@@ -16,7 +16,12 @@ public:
 
   int open_capture(unsigned rate, unsigned channels,
                    std::unique_ptr<CaptureSource> *out) override;
-  bool output_available() override;
+  int check_output() override;
+  std::string device_name(bool) const override { return "ALSA \"default\""; }
+  const char *absence_hint(bool output) const override {
+    return output ? "nothing is played, but a playback device must be there"
+                  : "no sound card or sound server found";
+  }
   std::unique_ptr<Inputs> open_inputs() override;
   const char *error_text(int err) const override;
 };

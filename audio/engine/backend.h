@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <string>
 
 namespace pcmtap {
 
@@ -37,8 +38,13 @@ public:
   // error_text(), when it cannot.
   virtual int open_capture(unsigned rate, unsigned channels,
                            std::unique_ptr<CaptureSource> *out) = 0;
-  // Whether the default output device can be used.  Nothing is ever played.
-  virtual bool output_available() = 0;
+  // Whether the default output device can be used: 0, or a negative error
+  // code.  Nothing is ever played.
+  virtual int check_output() = 0;
+  // For messages: the device tried (`ALSA "default"`), and what its absence
+  // most likely means.
+  virtual std::string device_name(bool output) const = 0;
+  virtual const char *absence_hint(bool output) const = 0;
   // Never null: a device whose inputs cannot be seen has none.
   virtual std::unique_ptr<Inputs> open_inputs() = 0;
   virtual const char *error_text(int err) const = 0;

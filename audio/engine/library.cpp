@@ -42,6 +42,36 @@ Inputs *inputs_for(int input) {
   return size_t(input) < lib.inputs->count() ? lib.inputs.get() : nullptr;
 }
 
+// Where to read on, after the reason a device could not be had.
+const char *const kDeviceHint = "see \"Choosing the device\" in man pcmtap";
+
+bool open_recording_device() {
+  Library &lib = library();
+  // Chosen anew for each device opened: the setup may have changed since.
+  lib.backend = choose_backend();
+  if (!lib.backend)
+    return false; // it said why
+  int err =
+      lib.backend->open_capture(kDefaultRate, kDefaultChannels, &lib.capture);
+  if (err < 0)
+    std::fprintf(stderr, "pcmtap: no recording device: %s: %s (%s; %s)\n",
+                 lib.backend->device_name(false).c_str(),
+                 lib.backend->error_text(err), lib.backend->absence_hint(false),
+                 kDeviceHint);
+  return err == 0;
+}
+
+bool check_output_device() {
+  Library &lib = library();
+  int err = lib.backend->check_output();
+  if (err < 0)
+    std::fprintf(stderr, "pcmtap: no playback device: %s: %s (%s; %s)\n",
+                 lib.backend->device_name(true).c_str(),
+                 lib.backend->error_text(err), lib.backend->absence_hint(true),
+                 kDeviceHint);
+  return err == 0;
+}
+
 void report_start_failure(const char *reason) {
   std::fprintf(stderr, "pcmtap: cannot start recording: %s\n", reason);
 }
@@ -99,20 +129,14 @@ BOOL BASS_RecordInit(int device){
             {
               if (device != -1 || library().capture)
                 return 0;
-              // Chosen anew for each device opened: the setup may have changed
-              // since.
-              library().backend = pcmtap::choose_backend();
-              return library().backend &&
-                     pcmtap::backend().open_capture(pcmtap::kDefaultRate,
-                                                    pcmtap::kDefaultChannels,
-                                                    &library().capture) == 0;
+              return pcmtap::open_recording_device();
             })}
 
 BOOL BASS_Init(int device, DWORD, DWORD, void *, void *) {
   GUARDED(0, {
     if (device != -1 || !library().backend)
       return 0;
-    library().output_ready = pcmtap::backend().output_available();
+    library().output_ready = pcmtap::check_output_device();
     return library().output_ready;
   })
 }

@@ -7,13 +7,28 @@
 
 namespace pcmtap {
 
-std::unique_ptr<PulseBackend> PulseBackend::connect(const PulseTarget &target,
-                                                    unsigned timeout_ms) {
+int PulseBackend::connect(const PulseTarget &target, unsigned timeout_ms,
+                          std::unique_ptr<PulseBackend> *out) {
   std::unique_ptr<PulseConnection> control;
-  if (PulseConnection::open(target.server, timeout_ms, &control) < 0)
-    return nullptr;
-  return std::unique_ptr<PulseBackend>(
-      new PulseBackend(target, std::move(control)));
+  if (int err = PulseConnection::open(target.server, timeout_ms, &control);
+      err < 0)
+    return err;
+  out->reset(new PulseBackend(target, std::move(control)));
+  return 0;
+}
+
+std::string PulseBackend::server_name(const PulseTarget &target) {
+  const char *env = std::getenv("PULSE_SERVER");
+  std::string server = target.server;
+  if (server.empty() && env)
+    server = env;
+  return server.empty() ? "sound server" : "sound server \"" + server + "\"";
+}
+
+std::string PulseBackend::device_name(bool output) const {
+  return server_name(target_) +
+         (output ? ", default sink"
+                 : ", source \"" + source_asked_for() + "\"");
 }
 
 PulseBackend::PulseBackend(const PulseTarget &target,
@@ -42,7 +57,9 @@ int PulseBackend::open_capture(unsigned rate, unsigned channels,
   return 0;
 }
 
-bool PulseBackend::output_available() { return control_->has_default_sink(); }
+int PulseBackend::check_output() {
+  return control_->has_default_sink() ? 0 : pulse_error(PA_ERR_NOENTITY);
+}
 
 std::unique_ptr<Inputs> PulseBackend::open_inputs() {
   return std::make_unique<PulseInputs>(*control_, source_);

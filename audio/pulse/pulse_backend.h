@@ -21,13 +21,20 @@ struct PulseTarget {
 
 class PulseBackend final : public Backend {
 public:
-  // Null when no server answers within `timeout_ms`.
-  static std::unique_ptr<PulseBackend> connect(const PulseTarget &target,
-                                               unsigned timeout_ms);
+  // A negative error when no server answers within `timeout_ms`.
+  static int connect(const PulseTarget &target, unsigned timeout_ms,
+                     std::unique_ptr<PulseBackend> *out);
+  // The server tried, for messages.
+  static std::string server_name(const PulseTarget &target);
 
   int open_capture(unsigned rate, unsigned channels,
                    std::unique_ptr<CaptureSource> *out) override;
-  bool output_available() override;
+  int check_output() override;
+  std::string device_name(bool output) const override;
+  const char *absence_hint(bool output) const override {
+    return output ? "nothing is played, but the server must have a sink"
+                  : "the server has no such source";
+  }
   std::unique_ptr<Inputs> open_inputs() override;
   const char *error_text(int err) const override {
     return pulse_error_text(err);
