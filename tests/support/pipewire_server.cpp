@@ -1,0 +1,300 @@
+// Runs the daemons of a private PipeWire; see pipewire_server.h.
+#include "pipewire_server.h"
+
+#include "pulse_server.h" // run_process
+
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+namespace pcmtap::test {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr auto kStartTimeout = std::chrono::seconds(20);
+constexpr auto kStopGrace = std::chrono::seconds(5);
+constexpr auto kPollInterval = std::chrono::milliseconds(10);
+
+std::runtime_error sys_error(const std::string &what) {
+  return std::runtime_error(what + ": " + std::strerror(errno));
+}
+
+// The folder's multiarch library directory (usr/lib/x86_64-linux-gnu on
+// amd64), found rather than assumed.
+std::string library_dir() {
+  const fs::path usr_lib = fs::path(PIPEWIRE_ROOT) / "usr/lib";
+  std::error_code error;
+  for (const auto &entry : fs::directory_iterator(usr_lib, error)) {
+    if (fs::exists(entry.path() / "libpipewire-0.3.so.0"))
+      return entry.path().string();
+  }
+  throw std::runtime_error(std::string("no PipeWire in ") + PIPEWIRE_ROOT +
+                           " (run scripts/pipewire-root)");
+}
+
+void write_text(const std::string &path, const std::string &text) {
+  std::ofstream file(path);
+  file << text;
+  if (!file.flush())
+    throw std::runtime_error("cannot write " + path);
+}
+
+// pipewire reads its configuration from one folder: the unpacked one's
+// files, linked, and a drop-in that sets the graph's rate.
+void write_pipewire_config(const std::string &config_dir) {
+  fs::create_directories(config_dir + "/pipewire.conf.d");
+  const fs::path shipped = fs::path(PIPEWIRE_ROOT) / "usr/share/pipewire";
+  for (const auto &entry : fs::directory_iterator(shipped))
+    fs::create_symlink(entry.path(), config_dir / entry.path().filename());
+  write_text(config_dir + "/pipewire.conf.d/rate.conf",
+             "context.properties = {\n  default.clock.rate = 44100\n"
+             "  default.clock.allowed-rates = [ 44100 ]\n}\n");
+}
+
+std::string read_text(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::vector<char *> c_strings(const std::vector<std::string> &strings) {
+  std::vector<char *> result;
+  for (const std::string &s : strings)
+    result.push_back(const_cast<char *>(s.c_str()));
+  result.push_back(nullptr);
+  return result;
+}
+
+// Forks and execs `argv` (a path) with stdin from /dev/null and stdout and
+// stderr into `log_path`. Only async-signal-safe calls happen in the child.
+pid_t spawn(const std::vector<std::string> &argv,
+            const std::vector<std::string> &env, const std::string &log_path) {
+  const int log_fd =
+      ::open(log_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (log_fd < 0)
+    throw sys_error("open " + log_path);
+  std::vector<char *> c_argv = c_strings(argv);
+  std::vector<char *> c_env = c_strings(env);
+  const pid_t parent = ::getpid();
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != parent)
+      ::_exit(127);
+    sigset_t none;
+    ::sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    ::signal(SIGPIPE, SIG_DFL);
+    const int null_fd = ::open("/dev/null", O_RDONLY);
+    if (null_fd < 0 || ::dup2(null_fd, 0) < 0 || ::dup2(log_fd, 1) < 0 ||
+        ::dup2(log_fd, 2) < 0)
+      ::_exit(127);
+    ::execve(c_argv[0], c_argv.data(), c_env.data());
+    ::_exit(127);
+  }
+  const int fork_errno = errno;
+  ::close(log_fd);
+  errno = fork_errno;
+  if (pid < 0)
+    throw sys_error("fork");
+  return pid;
+}
+
+bool exited(pid_t pid) {
+  int status = 0;
+  pid_t r;
+  while ((r = ::waitpid(pid, &status, WNOHANG)) < 0 && errno == EINTR) {
+  }
+  return r != 0;
+}
+
+void reap(pid_t pid) {
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+}
+
+bool is_socket(const std::string &path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
+}
+
+} // namespace
+
+PipewireServer::PipewireServer() {
+  std::string templ = "/tmp/pcmtap-pipewire-XXXXXX";
+  if (::mkdtemp(templ.data()) == nullptr)
+    throw sys_error("mkdtemp " + templ);
+  dir_ = templ;
+  try {
+    write_pipewire_config(dir_ + "/config");
+    const std::string server = "\"" + socket() + "\"";
+    write_text(dir_ + "/asound.conf", "pcm.!default { type pulse server " +
+                                          server +
+                                          " }\nctl.!default { type pulse "
+                                          "server " +
+                                          server + " }\n");
+    const std::string bin = std::string(PIPEWIRE_ROOT) + "/usr/bin/";
+    // Each needs the one before it: pipewire the bus, the rest pipewire.
+    start("dbus", {"/usr/bin/dbus-daemon", "--session", "--nofork",
+                   "--nopidfile", "--address=unix:path=" + dir_ + "/bus"});
+    wait_until("the session bus",
+               [&](Milliseconds) { return is_socket(dir_ + "/bus"); });
+    start("pipewire", {bin + "pipewire"});
+    wait_until("pipewire",
+               [&](Milliseconds) { return is_socket(dir_ + "/pipewire-0"); });
+    start("wireplumber", {bin + "wireplumber"});
+    start("pipewire-pulse", {bin + "pipewire-pulse"});
+    // Defaults live in metadata that wireplumber makes; until it has,
+    // pipewire-pulse answers but refuses set-default-source ("Not
+    // supported"). Its own always-present sink serves to try.
+    wait_until("pipewire-pulse and wireplumber", [&](Milliseconds left) {
+      return run_process({"pactl", "--server=" + socket(), "set-default-sink",
+                          "auto_null"},
+                         daemon_environment(), left)
+                 .status == 0;
+    });
+  } catch (...) {
+    stop();
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
+    throw;
+  }
+}
+
+PipewireServer::~PipewireServer() {
+  stop();
+  std::error_code ignored;
+  fs::remove_all(dir_, ignored);
+}
+
+void PipewireServer::start(const std::string &name,
+                           const std::vector<std::string> &argv) {
+  daemons_.push_back(
+      {name, spawn(argv, daemon_environment(), dir_ + "/" + name + ".log")});
+}
+
+void PipewireServer::wait_until(
+    const std::string &what, const std::function<bool(Milliseconds)> &ready) {
+  const auto deadline = Clock::now() + kStartTimeout;
+  for (;;) {
+    for (Daemon &d : daemons_) {
+      if (exited(d.pid)) {
+        d.pid = -1;
+        throw std::runtime_error(d.name + " exited:\n" + logs());
+      }
+    }
+    const auto left =
+        std::chrono::duration_cast<Milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0)
+      throw std::runtime_error(what + " did not start within " +
+                               std::to_string(kStartTimeout.count()) + " s:\n" +
+                               logs());
+    if (ready(left))
+      return;
+    std::this_thread::sleep_for(kPollInterval);
+  }
+}
+
+void PipewireServer::stop() {
+  // The last started first, so that none sees the one it needs go away.
+  for (auto d = daemons_.rbegin(); d != daemons_.rend(); ++d) {
+    if (d->pid < 0)
+      continue;
+    ::kill(d->pid, SIGTERM);
+    const auto deadline = Clock::now() + kStopGrace;
+    while (!exited(d->pid)) {
+      if (Clock::now() >= deadline) {
+        ::kill(d->pid, SIGKILL);
+        reap(d->pid);
+        break;
+      }
+      std::this_thread::sleep_for(kPollInterval);
+    }
+    d->pid = -1;
+  }
+}
+
+void PipewireServer::kill_now() {
+  for (Daemon &d : daemons_) {
+    if (d.name == "pipewire-pulse" && d.pid >= 0) {
+      ::kill(d.pid, SIGKILL);
+      reap(d.pid);
+      d.pid = -1;
+    }
+  }
+}
+
+std::string PipewireServer::socket() const {
+  return "unix:" + dir_ + "/pulse/native";
+}
+
+std::string PipewireServer::dir() const { return dir_; }
+
+std::vector<pid_t> PipewireServer::pids() const {
+  std::vector<pid_t> result;
+  for (const Daemon &d : daemons_) {
+    if (d.pid >= 0)
+      result.push_back(d.pid);
+  }
+  return result;
+}
+
+std::string PipewireServer::pactl(const std::string &args) const {
+  const ProcessResult r = run_process(
+      {"/bin/sh", "-c", "exec pactl --server=\"$0\" " + args, socket()},
+      daemon_environment());
+  if (r.status != 0)
+    throw std::runtime_error("pactl " + args + " failed with status " +
+                             std::to_string(r.status) + ": " + r.err);
+  return r.out;
+}
+
+std::vector<std::string> PipewireServer::environment() const {
+  return {"PULSE_SERVER=" + socket(), "XDG_RUNTIME_DIR=" + dir_, "HOME=" + dir_,
+          "ALSA_CONFIG_PATH=" + dir_ + "/asound.conf"};
+}
+
+std::vector<std::string> PipewireServer::daemon_environment() const {
+  static const std::string lib = library_dir();
+  const std::string share = std::string(PIPEWIRE_ROOT) + "/usr/share";
+  const char *path = std::getenv("PATH");
+  return {std::string("PATH=") + (path != nullptr ? path : "/usr/bin:/bin"),
+          "HOME=" + dir_, "XDG_RUNTIME_DIR=" + dir_,
+          "XDG_CONFIG_HOME=" + dir_ + "/.config",
+          "XDG_STATE_HOME=" + dir_ + "/.state",
+          "DBUS_SESSION_BUS_ADDRESS=unix:path=" + dir_ + "/bus",
+          // The modules find each other through a RUNPATH into /usr.
+          "LD_LIBRARY_PATH=" + lib + ":" + lib + "/pipewire-0.3",
+          "SPA_PLUGIN_DIR=" + lib + "/spa-0.2",
+          "PIPEWIRE_MODULE_DIR=" + lib + "/pipewire-0.3",
+          "PIPEWIRE_CONFIG_DIR=" + dir_ + "/config",
+          "WIREPLUMBER_MODULE_DIR=" + lib + "/wireplumber-0.4",
+          "WIREPLUMBER_CONFIG_DIR=" + share + "/wireplumber",
+          "WIREPLUMBER_DATA_DIR=" + share + "/wireplumber",
+          "PULSE_SERVER=" + socket(), "LC_ALL=C"};
+}
+
+std::string PipewireServer::logs() const {
+  std::string text;
+  for (const Daemon &d : daemons_)
+    text += "--- " + d.name + ":\n" + read_text(dir_ + "/" + d.name + ".log");
+  return text;
+}
+
+} // namespace pcmtap::test
