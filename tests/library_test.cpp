@@ -6,12 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
 #include <stdlib.h>
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <thread>
 
@@ -217,6 +219,58 @@ TEST_F(Library, AnEarlyBurstIsDeliveredThenTheDeviceIsReadOnThroughAStall) {
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
   EXPECT_EQ(first_miscounted_frame(collector.bytes, 0), -1);
   EXPECT_FALSE(collector.partial_frame);
+}
+
+// A device whose audio is ready to read but that has not woken its reader
+// yet (less than a period in): the stop must still bring that audio out.
+class HeldAudioSource : public CaptureSource {
+public:
+  unsigned channels() const override { return 2; }
+  unsigned rate() const override { return 44100; }
+  size_t max_read_frames() const override { return 4096; }
+  int start() override { return 0; }
+  int wait(const Wakeup &stop) override {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      waiting = true;
+    }
+    changed.notify_all();
+    pollfd pfd = {stop.fd(), POLLIN, 0};
+    poll(&pfd, 1, 60000); // the limit only guards against a hang
+    return 0;
+  }
+  long available() override { return long(held - next); }
+  long read(void *dst, size_t max_frames, DeviceLosses *) override {
+    size_t n = std::min(max_frames, size_t(held - next));
+    std::string frames = counting_frames(next, n);
+    std::memcpy(dst, frames.data(), frames.size());
+    next += uint32_t(n);
+    return long(n);
+  }
+  void stop() override {}
+  const char *error_text(int) const override { return "?"; }
+
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool waiting = false;
+  std::atomic<uint32_t> held{0}; // frames the device has captured
+  uint32_t next = 0;             // the device thread's own
+};
+
+TEST_F(Library, AStopDeliversWhatTheDeviceStillHeld) {
+  HeldAudioSource source;
+  Collector collector;
+  Recording recording(source, 1, Collector::proc, &collector, 1 << 16);
+  ASSERT_EQ(recording.start(), 0);
+  {
+    std::unique_lock<std::mutex> lock(source.mutex);
+    ASSERT_TRUE(source.changed.wait_for(lock, std::chrono::seconds(60),
+                                        [&] { return source.waiting; }));
+  }
+  source.held = 10000; // more than one read's worth
+  recording.stop();
+  EXPECT_EQ(collector.bytes.size(), 10000u * 4);
+  EXPECT_EQ(first_miscounted_frame(collector.bytes, 0), -1);
 }
 
 TEST_F(Library, NoMixerMeansNoInputs) {

@@ -26,13 +26,16 @@ protected:
   VirtualDevices devices_;
 };
 
-double reported_loss(const std::string &err, const std::string &cause) {
-  std::string tail = " s of audio lost (" + cause + ")\n";
+// The figure of the loss message `head` ... `tail`, or -1 when none came.
+double reported_loss(const std::string &err, const std::string &cause,
+                     const std::string &head = "pcmtap: overrun: ") {
+  std::string tail =
+      " s of audio lost" + (cause.empty() ? "" : " (" + cause + ")") + "\n";
   size_t end = err.find(tail);
-  size_t start = err.rfind("pcmtap: overrun: ", end);
+  size_t start = err.rfind(head, end);
   if (end == std::string::npos || start == std::string::npos)
     return -1;
-  return std::atof(err.c_str() + start + 17);
+  return std::atof(err.c_str() + start + head.size());
 }
 
 TEST_F(RealTime, AReaderThatStallsTenSecondsGetsEveryFrame) {
@@ -49,23 +52,35 @@ TEST_F(RealTime, AReaderThatStallsTenSecondsGetsEveryFrame) {
   EXPECT_EQ(rec.recorder().err(), "");
 }
 
-TEST_F(RealTime, ADeviceOverrunIsMeasuredReportedAndSurvived) {
-  CheckedRecording rec(card(), {"count"});
-  ASSERT_TRUE(rec.wait_for_frames(kRate));
-  // Nothing of pcmtap runs for a second: the card's buffer overflows.
-  rec.recorder().send_signal(SIGSTOP);
-  std::this_thread::sleep_for(std::chrono::seconds(1));
-  rec.recorder().send_signal(SIGCONT);
-  ASSERT_TRUE(rec.wait_for_frames(3 * kRate)); // and it records on
-  rec.recorder().write_stdin("\n");
-  EXPECT_EQ(rec.recorder().wait(), 0);
-  CheckSummary s = rec.summary();
-  EXPECT_EQ(s.gaps, 1u);
-  EXPECT_EQ(s.errors, 0u);
-  double lost = double(s.lost) / kRate;
-  double reported = reported_loss(rec.recorder().err(), "device");
-  EXPECT_GT(lost, 0.5);
-  EXPECT_NEAR(reported, lost, 0.05 + lost / 10) << rec.recorder().err();
+// Nothing of pcmtap runs for a second: the card's buffer overflows, or the
+// machine sleeps and the card is suspended.  Each is told as what it was.
+TEST_F(RealTime, ADeviceOverrunOrSuspendIsMeasuredReportedAndSurvived) {
+  std::string asleep = devices_.dir().file("asleep");
+  for (bool suspend : {false, true}) {
+    SCOPED_TRACE(suspend ? "suspend" : "overrun");
+    CheckedRecording rec(card({"suspend_file \"" + asleep + "\""}), {"count"});
+    ASSERT_TRUE(rec.wait_for_frames(kRate));
+    rec.recorder().send_signal(SIGSTOP);
+    if (suspend)
+      write_file(asleep, "");
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    rec.recorder().send_signal(SIGCONT);
+    ASSERT_TRUE(rec.wait_for_frames(3 * kRate)); // and it records on
+    rec.recorder().write_stdin("\n");
+    EXPECT_EQ(rec.recorder().wait(), 0);
+    CheckSummary s = rec.summary();
+    EXPECT_EQ(s.gaps, 1u);
+    EXPECT_EQ(s.errors, 0u);
+    double lost = double(s.lost) / kRate;
+    const std::string &err = rec.recorder().err();
+    double reported = suspend
+                          ? reported_loss(err, "", "pcmtap: device suspended: ")
+                          : reported_loss(err, "device");
+    EXPECT_GT(lost, 0.5);
+    EXPECT_NEAR(reported, lost, 0.05 + lost / 10) << err;
+    EXPECT_EQ(err.find(suspend ? "overrun" : "suspended"), std::string::npos)
+        << err;
+  }
 }
 
 TEST_F(RealTime, ADeviceThatGoesAwayEndsTheRecordingWithItsAudio) {

@@ -141,8 +141,12 @@ int AlsaCapture::wait(const Wakeup &stop) {
   if (revents & (POLLERR | POLLHUP | POLLNVAL)) {
     switch (snd_pcm_state(pcm_)) {
     case SND_PCM_STATE_XRUN:
-    case SND_PCM_STATE_SUSPENDED:
       return 0; // read() recovers
+    case SND_PCM_STATE_SUSPENDED:
+      // Not every plugin fails its reads while suspended: some only have
+      // nothing to read.
+      suspended_ = true;
+      return 0;
     case SND_PCM_STATE_DISCONNECTED:
       return -ENODEV;
     default:
@@ -158,7 +162,12 @@ long AlsaCapture::available() {
   return n < 0 ? 0 : long(n);
 }
 
-long AlsaCapture::read(void *dst, size_t max_frames, uint64_t *lost_frames) {
+long AlsaCapture::read(void *dst, size_t max_frames, DeviceLosses *lost) {
+  if (suspended_) {
+    suspended_ = false;
+    if (int err = recover(-ESTRPIPE, lost); err < 0)
+      return err;
+  }
   for (;;) {
     // Asking for more than is there would make alsa-lib hold out for a
     // full period (and answer -EAGAIN), though the device says it is ready.
@@ -173,7 +182,7 @@ long AlsaCapture::read(void *dst, size_t max_frames, uint64_t *lost_frames) {
       return long(n);
     if (n == -EAGAIN)
       return 0;
-    int err = recover(int(n), lost_frames);
+    int err = recover(int(n), lost);
     if (err < 0)
       return err;
   }
@@ -187,19 +196,24 @@ uint64_t AlsaCapture::frames_lost_since_last_read() const {
   return gap > 0 ? uint64_t(gap * rate_ + 0.5) : 0;
 }
 
-int AlsaCapture::recover(int err, uint64_t *lost_frames) {
+int AlsaCapture::recover(int err, DeviceLosses *lost) {
   if (err != -EPIPE && err != -ESTRPIPE)
     return err;
-  if (err == -ESTRPIPE) {
-    // Suspended: the device may need a while to come back, or a restart.
+  const bool suspended = err == -ESTRPIPE;
+  if (suspended) {
+    // The device may need a while to come back, or a restart.
     for (int tries = 0; (err = snd_pcm_resume(pcm_)) == -EAGAIN && tries < 500;
          ++tries)
       usleep(10000);
+    // Some plugins take the resume and stay suspended.
+    if (err == 0 && snd_pcm_state(pcm_) != SND_PCM_STATE_RUNNING)
+      err = -EBADFD;
   }
   if (err != 0 &&
       ((err = snd_pcm_prepare(pcm_)) < 0 || (err = snd_pcm_start(pcm_)) < 0))
     return err;
-  *lost_frames += frames_lost_since_last_read();
+  (suspended ? lost->suspend_frames : lost->overrun_frames) +=
+      frames_lost_since_last_read();
   last_read_time_ = now_seconds();
   return 0;
 }

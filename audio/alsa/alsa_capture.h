@@ -26,14 +26,14 @@ public:
   int start() override;
   int wait(const Wakeup &stop) override;
   long available() override;
-  long read(void *dst, size_t max_frames, uint64_t *lost_frames) override;
+  long read(void *dst, size_t max_frames, DeviceLosses *lost) override;
   void stop() override;
   const char *error_text(int err) const override;
 
 private:
   AlsaCapture(snd_pcm_t *pcm, unsigned rate, unsigned channels,
               snd_pcm_uframes_t buffer_frames);
-  int recover(int err, uint64_t *lost_frames);
+  int recover(int err, DeviceLosses *lost);
   uint64_t frames_lost_since_last_read() const;
 
   snd_pcm_t *pcm_;
@@ -43,6 +43,7 @@ private:
   double last_read_time_ = 0;    // monotonic seconds
   bool woke_for_device_ = false; // the last wait ended on the device
   bool read_since_wait_ = false;
+  bool suspended_ = false; // seen by the last wait, for read() to recover
 };
 
 } // namespace pcmtap

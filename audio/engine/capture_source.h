@@ -11,6 +11,12 @@
 
 namespace pcmtap {
 
+// Audio that a device dropped on its own, by cause.
+struct DeviceLosses {
+  uint64_t overrun_frames = 0; // read too late: the machine was too busy
+  uint64_t suspend_frames = 0; // the machine slept
+};
+
 class CaptureSource {
 public:
   virtual ~CaptureSource() = default;
@@ -30,9 +36,9 @@ public:
   virtual long available() = 0;
   // Reads up to `max_frames` frames into `dst` without blocking: the number
   // read, 0 when none are ready, or an error the device did not recover
-  // from.  Audio the device dropped on its own (an overrun) is recovered
-  // from here and counted in `*lost_frames`.
-  virtual long read(void *dst, size_t max_frames, uint64_t *lost_frames) = 0;
+  // from.  Audio the device dropped on its own (an overrun, a suspend) is
+  // recovered from here and added to `*lost`.
+  virtual long read(void *dst, size_t max_frames, DeviceLosses *lost) = 0;
   virtual void stop() = 0;
 
   virtual const char *error_text(int err) const = 0;

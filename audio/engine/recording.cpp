@@ -129,10 +129,13 @@ long Recording::read_some(size_t max_frames) {
   if (pace_ != Pace::kRealTime)
     frames = std::min(frames, source_.max_read_frames());
   frames = std::min(frames, max_frames);
-  uint64_t lost = 0;
+  DeviceLosses lost;
   long n = source_.read(dst, frames, &lost);
-  if (lost != 0) {
-    device_lost_frames_.fetch_add(lost, std::memory_order_relaxed);
+  if (lost.overrun_frames != 0 || lost.suspend_frames != 0) {
+    device_lost_frames_.fetch_add(lost.overrun_frames,
+                                  std::memory_order_relaxed);
+    suspend_lost_frames_.fetch_add(lost.suspend_frames,
+                                   std::memory_order_relaxed);
     data_ready_.notify_always(); // so that it is reported now
   }
   // An unpaced device always has all that is asked for; one that ever has
@@ -270,6 +273,7 @@ bool Recording::deliver_available() {
 
 bool Recording::has_losses_to_report() const {
   return device_lost_frames_.load(std::memory_order_relaxed) != 0 ||
+         suspend_lost_frames_.load(std::memory_order_relaxed) != 0 ||
          output_lost_frames_.load(std::memory_order_relaxed) != 0;
 }
 
@@ -277,6 +281,9 @@ void Recording::report_losses() {
   const double rate = source_.rate();
   if (uint64_t lost = device_lost_frames_.exchange(0); lost != 0)
     std::fprintf(stderr, "pcmtap: overrun: %.2f s of audio lost (device)\n",
+                 double(lost) / rate);
+  if (uint64_t lost = suspend_lost_frames_.exchange(0); lost != 0)
+    std::fprintf(stderr, "pcmtap: device suspended: %.2f s of audio lost\n",
                  double(lost) / rate);
   if (uint64_t lost = output_lost_frames_.exchange(0); lost != 0)
     std::fprintf(stderr,

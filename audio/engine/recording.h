@@ -74,6 +74,7 @@ private:
   std::atomic<size_t> max_block_;
   // Lost audio not yet reported, by cause.
   std::atomic<uint64_t> device_lost_frames_{0};
+  std::atomic<uint64_t> suspend_lost_frames_{0};
   std::atomic<uint64_t> output_lost_frames_{0};
   int device_error_ = 0; // written before producer_done_ is released
 

@@ -117,7 +117,7 @@ long PulseCapture::available() {
 // Copies whole pieces and parts of pieces into `dst`; a hole the server
 // left in the stream counts as lost.
 size_t PulseCapture::copy_out(unsigned char *dst, size_t max_bytes,
-                              uint64_t *lost_frames, int *err) {
+                              DeviceLosses *lost, int *err) {
   size_t copied = 0;
   while (copied < max_bytes) {
     if (!piece_) {
@@ -130,7 +130,7 @@ size_t PulseCapture::copy_out(unsigned char *dst, size_t max_bytes,
       if (size == 0)
         break;
       if (!data) {
-        *lost_frames += size / frame_bytes();
+        lost->overrun_frames += size / frame_bytes();
         pa_stream_drop(stream_);
         continue;
       }
@@ -150,16 +150,16 @@ size_t PulseCapture::copy_out(unsigned char *dst, size_t max_bytes,
   return copied;
 }
 
-long PulseCapture::read(void *dst, size_t max_frames, uint64_t *lost_frames) {
+long PulseCapture::read(void *dst, size_t max_frames, DeviceLosses *lost) {
   const size_t frame = frame_bytes();
   auto *out = static_cast<unsigned char *>(dst);
   if (max_frames == 0)
     return 0;
   std::memcpy(out, split_frame_, split_bytes_);
   int err = 0;
-  size_t bytes = split_bytes_ + copy_out(out + split_bytes_,
-                                         max_frames * frame - split_bytes_,
-                                         lost_frames, &err);
+  size_t bytes =
+      split_bytes_ + copy_out(out + split_bytes_,
+                              max_frames * frame - split_bytes_, lost, &err);
   size_t whole = bytes / frame * frame;
   split_bytes_ = bytes - whole;
   std::memcpy(split_frame_, out + whole, split_bytes_);

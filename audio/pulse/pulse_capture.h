@@ -28,7 +28,7 @@ public:
   int start() override;
   int wait(const Wakeup &stop) override;
   long available() override;
-  long read(void *dst, size_t max_frames, uint64_t *lost_frames) override;
+  long read(void *dst, size_t max_frames, DeviceLosses *lost) override;
   void stop() override;
   const char *error_text(int err) const override {
     return pulse_error_text(err);
@@ -36,7 +36,7 @@ public:
 
 private:
   int stream_error() const;
-  size_t copy_out(unsigned char *dst, size_t max_bytes, uint64_t *lost_frames,
+  size_t copy_out(unsigned char *dst, size_t max_bytes, DeviceLosses *lost,
                   int *err);
 
   const std::string server_;
