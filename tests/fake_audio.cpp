@@ -14,6 +14,11 @@
 //   FAKE_START        "fail": BASS_RecordStart returns zero
 //   FAKE_BLOCKS       blocks captured at the start (1024 counting frames
 //                     each); delivered at once, then the device is idle
+//   FAKE_BLOCK_FRAMES frames in each block instead of 1024
+//   FAKE_TONE         "AMPLITUDE": the blocks hold a square wave of that
+//                     amplitude on the left and silence on the right
+//   FAKE_LOST         "2.35;3.00": after the blocks, one overrun message
+//                     for each figure, as the library reports losses
 //   FAKE_DEVICE_FAIL  "1": after those blocks the device fails
 #include "bass.h"
 
@@ -31,8 +36,6 @@
 #include <vector>
 
 namespace {
-
-const DWORD kBlockFrames = 1024;
 
 struct Input {
   DWORD flags;
@@ -91,15 +94,41 @@ bool valid(int input) {
   return input >= 0 && size_t(input) < fake().inputs.size();
 }
 
+int env_int(const char *name, int otherwise) {
+  const char *value = std::getenv(name);
+  return value ? std::atoi(value) : otherwise;
+}
+
+// Frame `i` of the recording: a counting frame, or the tone's.
+uint32_t frame_at(uint32_t i, int tone) {
+  if (tone == 0)
+    return i;
+  int16_t left = int16_t(i % 100 < 50 ? tone : -tone);
+  return uint16_t(left);
+}
+
+void report_losses() {
+  const char *lost = std::getenv("FAKE_LOST");
+  std::string rest = lost ? lost : "";
+  while (!rest.empty()) {
+    size_t end = rest.find(';');
+    std::fprintf(stderr, "pcmtap: overrun: %s s of audio lost (device)\n",
+                 rest.substr(0, end).c_str());
+    rest = end == std::string::npos ? "" : rest.substr(end + 1);
+  }
+}
+
 void record(RECORDPROC *proc, void *user, int blocks, bool device_fails) {
-  std::vector<uint32_t> frames(kBlockFrames);
+  std::vector<uint32_t> frames(size_t(env_int("FAKE_BLOCK_FRAMES", 1024)));
+  const int tone = env_int("FAKE_TONE", 0);
   uint32_t next = 0;
   for (int b = 0; b < blocks; ++b) {
     for (uint32_t &frame : frames)
-      frame = next++;
-    if (!proc(1, frames.data(), kBlockFrames * 4, user))
+      frame = frame_at(next++, tone);
+    if (!proc(1, frames.data(), DWORD(frames.size() * 4), user))
       return;
   }
+  report_losses();
   if (device_fails) {
     std::fprintf(stderr, "pcmtap: recording device: No such device\n");
     proc(1, nullptr, 0, user);

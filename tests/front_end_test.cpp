@@ -31,6 +31,17 @@ protected:
     argv.insert(argv.end(), args.begin(), args.end());
     return run(argv, options(env), input);
   }
+  // Waits, up to a limit that only guards against hangs, until the fake
+  // was called with `prefix`.
+  bool wait_for_call(const std::string &prefix) const {
+    auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (calls(prefix).empty()) {
+      if (std::chrono::steady_clock::now() > limit)
+        return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+  }
   std::vector<std::string> calls(const std::string &prefix = "") const {
     std::istringstream log(read_file(dir_.file("calls.log")));
     std::vector<std::string> lines;
@@ -142,16 +153,20 @@ TEST_F(FrontEnd, WritesEveryCapturedBlockInOrder) {
 }
 
 TEST_F(FrontEnd, StopsOnACharacterOrASignal) {
+  // Blocks of 1001 frames: each is out the moment it came, none waits in a
+  // buffer for the next one to fill it up.
+  const size_t kOddBlockBytes = 1001 * 4;
   for (int how : {0, SIGINT, SIGTERM}) {
-    Child child({PCMTAP_FAKE_PATH, "-"}, options({"FAKE_BLOCKS=64"}));
-    // The last block may wait in standard output's buffer.
-    ASSERT_TRUE(child.wait_for_output(60 * kBlockBytes));
+    Child child({PCMTAP_FAKE_PATH, "-"},
+                options({"FAKE_BLOCKS=64", "FAKE_BLOCK_FRAMES=1001"}));
+    ASSERT_TRUE(child.wait_for_output(64 * kOddBlockBytes)) << how;
     if (how == 0)
       child.write_stdin("\n");
     else
       child.send_signal(how);
     EXPECT_EQ(child.wait(), 0) << how;
-    EXPECT_EQ(child.out_size(), 64 * kBlockBytes);
+    EXPECT_EQ(child.out_size(), 64 * kOddBlockBytes);
+    EXPECT_EQ(first_miscounted_frame(child.out(), 0), -1);
     EXPECT_EQ(child.err(), "");
     EXPECT_EQ(calls().back(), "Free");
     std::remove(dir_.file("calls.log").c_str());
@@ -165,10 +180,25 @@ TEST_F(FrontEnd, ASecondSignalEndsAtOnce) {
   child.pause_output(true);
   child.send_signal(SIGINT);
   // Two signals sent together may arrive as one.
-  while (calls("RecordFree").empty())
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  ASSERT_TRUE(wait_for_call("RecordFree"));
   child.send_signal(SIGINT);
   EXPECT_EQ(child.wait(), 128 + SIGINT);
+}
+
+TEST_F(FrontEnd, AReaderThatStallsAgainAfterTheStopIsGivenUpOn) {
+  // 16 MB: far more than the pipe holds, so the stop cannot finish.
+  Child child({PCMTAP_FAKE_PATH, "-"}, options({"FAKE_BLOCKS=4000"}));
+  ASSERT_TRUE(child.wait_for_output(1));
+  child.pause_output(true);
+  child.write_stdin("\n");
+  ASSERT_TRUE(wait_for_call("RecordFree")); // the watch has begun
+  // Some progress after the stop; then the watch must start over.
+  size_t before = child.out_size();
+  child.read_output(64 * 1024);
+  ASSERT_TRUE(child.wait_for_output(before + 64 * 1024));
+  EXPECT_EQ(child.wait(), 1);
+  EXPECT_EQ(child.err(), "pcmtap: output stalled; stopping without writing "
+                         "the rest of the recording\n");
 }
 
 TEST_F(FrontEnd, RecordingThatCannotStartEndsWithoutWaiting) {
@@ -190,11 +220,17 @@ TEST_F(FrontEnd, AFailedWriteStopsWithTheReason) {
 }
 
 TEST_F(FrontEnd, AReaderThatGoesAwayEndsItQuietly) {
-  Child child({PCMTAP_FAKE_PATH, "-"}, options({"FAKE_BLOCKS=4000"}));
-  ASSERT_TRUE(child.wait_for_output(1));
-  child.close_output();
-  EXPECT_EQ(child.wait(), 128 + SIGPIPE);
-  EXPECT_EQ(child.err(), "");
+  // With SIGPIPE ignored by the caller the write fails instead, and the
+  // recording is still not complete.
+  for (bool ignored : {false, true}) {
+    ChildOptions o = options({"FAKE_BLOCKS=4000"});
+    o.ignore_sigpipe = ignored;
+    Child child({PCMTAP_FAKE_PATH, "-"}, o);
+    ASSERT_TRUE(child.wait_for_output(1));
+    child.close_output();
+    EXPECT_EQ(child.wait(), ignored ? 1 : 128 + SIGPIPE);
+    EXPECT_EQ(child.err(), "");
+  }
 }
 
 TEST_F(FrontEnd, AFailedDeviceEndsAfterWritingWhatItHad) {

@@ -94,6 +94,17 @@ TEST(Listing, ShowsTheItemsOfAnInputSourceWithTheChosenOneOn) {
                      "+    3. Name=\"Front Mic\", Type=\"microphone\"\n");
 }
 
+TEST(Listing, AListingThatCannotBeWrittenFailsWithTheReason) {
+  VirtualDevices devices;
+  with_mixer(devices, {"Mic Capture Switch=bool:1"});
+  ChildOptions o;
+  o.env = {devices.alsa_config_env()};
+  o.stdout_path = "/dev/full";
+  Result r = run({PCMTAP_PATH}, o);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "pcmtap: write <stdout>: No space left on device\n");
+}
+
 // A desktop's default device leads to a sound server.  A source without
 // ports is one input, named and typed by its description and on while it is
 // unmuted; through ALSA alone (PCMTAP_AUDIO=alsa) the server's mixer shows

@@ -2,9 +2,12 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
@@ -54,6 +57,17 @@ void redirect(const std::string &path, int flags, int target) {
     _exit(127);
 }
 
+// A pseudo-terminal wide enough that nothing a test looks for is cut.
+void make_terminal(int *master, int *slave) {
+  winsize size = {};
+  size.ws_row = 24;
+  size.ws_col = 120;
+  if (openpty(master, slave, nullptr, nullptr, &size) != 0)
+    throw std::runtime_error(std::string("openpty: ") + std::strerror(errno));
+  fcntl(*master, F_SETFD, FD_CLOEXEC);
+  fcntl(*slave, F_SETFD, FD_CLOEXEC);
+}
+
 } // namespace
 
 Child::Child(const std::vector<std::string> &argv, const ChildOptions &options)
@@ -62,6 +76,9 @@ Child::Child(const std::vector<std::string> &argv, const ChildOptions &options)
   make_pipe(in);
   make_pipe(out);
   make_pipe(err);
+  int terminal = -1, terminal_slave = -1;
+  if (options.stdout_terminal || options.stderr_terminal)
+    make_terminal(&terminal, &terminal_slave);
   std::vector<std::string> args = argv;
   std::vector<std::string> env = merged_environment(options.env);
   std::vector<char *> c_args = c_strings(args), c_env = c_strings(env);
@@ -70,22 +87,31 @@ Child::Child(const std::vector<std::string> &argv, const ChildOptions &options)
   if (pid_ < 0)
     throw std::runtime_error(std::string("fork: ") + std::strerror(errno));
   if (pid_ == 0) {
-    signal(SIGPIPE, SIG_DFL);
+    signal(SIGPIPE, options.ignore_sigpipe ? SIG_IGN : SIG_DFL);
     if (options.stdin_path.empty())
       dup2(in[0], 0);
     else
       redirect(options.stdin_path, O_RDONLY, 0);
-    if (options.stdout_path.empty())
+    if (options.stdout_terminal)
+      dup2(terminal_slave, 1);
+    else if (options.stdout_path.empty())
       dup2(out[1], 1);
     else
       redirect(options.stdout_path, O_WRONLY | O_CREAT | O_TRUNC, 1);
-    dup2(err[1], 2);
+    dup2(options.stderr_terminal ? terminal_slave : err[1], 2);
     execve(c_args[0], c_args.data(), c_env.data());
     _exit(127);
   }
   close(in[0]);
   close(out[1]);
   close(err[1]);
+  if (terminal >= 0) {
+    close(terminal_slave);
+    // The terminal takes the place of the stream the test reads it as.
+    int &replaced = options.stderr_terminal ? err[0] : out[0];
+    close(replaced);
+    replaced = terminal;
+  }
   stdin_fd_ = in[1];
   stdout_fd_ = out[0];
   out_reader_ = std::thread(&Child::read_stream, this, out[0], true);
@@ -106,9 +132,11 @@ void Child::read_stream(int fd, bool is_stdout) {
   for (;;) {
     {
       std::unique_lock<std::mutex> lock(mutex_);
-      changed_.wait(lock, [&] { return !is_stdout || !paused_; });
+      changed_.wait(lock, [&] { return !is_stdout || out_budget_ != 0; });
     }
-    ssize_t n = read(fd, buffer, sizeof buffer);
+    size_t most =
+        is_stdout ? std::min(sizeof buffer, out_budget_) : sizeof buffer;
+    ssize_t n = read(fd, buffer, most);
     if (n < 0 && errno == EINTR)
       continue;
     std::lock_guard<std::mutex> lock(mutex_);
@@ -119,6 +147,8 @@ void Child::read_stream(int fd, bool is_stdout) {
       break;
     }
     if (is_stdout) {
+      if (out_budget_ != size_t(-1))
+        out_budget_ -= size_t(n);
       size_t keep =
           std::min(size_t(n), keep_stdout_ - std::min(keep_stdout_, out_size_));
       out_.append(buffer, keep);
@@ -151,7 +181,13 @@ void Child::send_signal(int signo) { kill(pid_, signo); }
 
 void Child::pause_output(bool paused) {
   std::lock_guard<std::mutex> lock(mutex_);
-  paused_ = paused;
+  out_budget_ = paused ? 0 : size_t(-1);
+  changed_.notify_all();
+}
+
+void Child::read_output(size_t bytes) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  out_budget_ = bytes;
   changed_.notify_all();
 }
 
@@ -201,7 +237,18 @@ int Child::wait() {
   if (status_ >= 0)
     return status_;
   int raw = 0;
-  while (waitpid(pid_, &raw, 0) < 0 && errno == EINTR) {
+  const auto limit = std::chrono::steady_clock::now() + kHangTimeout;
+  for (;;) {
+    pid_t ended = waitpid(pid_, &raw, WNOHANG);
+    if (ended == pid_ || (ended < 0 && errno != EINTR))
+      break;
+    if (std::chrono::steady_clock::now() > limit) {
+      ADD_FAILURE() << "the child did not end; killed";
+      kill(pid_, SIGKILL);
+      waitpid(pid_, &raw, 0);
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
   status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
   pause_output(false); // whatever is left in the pipe can go now

@@ -22,6 +22,13 @@ struct ChildOptions {
   std::string stdout_path;
   // How much of standard output to keep; the rest is only counted.
   size_t keep_stdout = size_t(-1);
+  // SIGPIPE ignored, as after `trap '' PIPE` in the calling shell.
+  bool ignore_sigpipe = false;
+  // Standard output and/or standard error on one pseudo-terminal (120
+  // columns), which the test reads as err(), or as out() when only standard
+  // output is on it.
+  bool stdout_terminal = false;
+  bool stderr_terminal = false;
 };
 
 class Child {
@@ -36,6 +43,8 @@ public:
   void send_signal(int signo);
   // Stops reading standard output, as a stalled reader does, or resumes.
   void pause_output(bool paused);
+  // Reads `bytes` more of standard output, then stops reading again.
+  void read_output(size_t bytes);
   // Closes the read end of standard output, as a reader that goes away.
   void close_output();
 
@@ -45,7 +54,8 @@ public:
   // Waits until `done(stdout so far)` holds; false when standard output
   // closed first or nothing came for a long time.
   bool wait_until(const std::function<bool(const std::string &)> &done);
-  // The exit code, or 128 + the signal that ended the child.
+  // The exit code, or 128 + the signal that ended the child.  A child that
+  // does not end for a long time (a hang) fails the test and is killed.
   int wait();
   int pid() const { return pid_; }
 
@@ -66,7 +76,7 @@ private:
   std::string out_, err_;
   size_t out_size_ = 0;
   bool out_closed_ = false;
-  bool paused_ = false;
+  size_t out_budget_ = size_t(-1); // what may still be read; 0: paused
   std::thread out_reader_, err_reader_;
 };
 
