@@ -1,12 +1,11 @@
 #include "listing.h"
 
 #include "bass.h"
+#include "help.h"
 #include "messages.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 namespace pcmtap {
 
@@ -38,8 +37,7 @@ const char *input_type_name(int input) {
 }
 
 void listing_mode() {
-  std::printf("Usage: pcmtap # = use the device # from the list below\n"
-              "       pcmtap - = use the default device\n\n");
+  print_usage();
   for (int i = 0;; ++i) {
     const char *name = BASS_RecordGetInputName(i);
     if (name == nullptr)
@@ -49,12 +47,7 @@ void listing_mode() {
                 flags & BASS_INPUT_OFF ? ' ' : '+', i, name,
                 input_type_name(i));
   }
-  // A listing that did not reach its reader is not a success.
-  if (std::fflush(stdout) != 0) {
-    warn("write <stdout>: %s", std::strerror(errno));
-    std::exit(1);
-  }
-  std::exit(0);
+  std::exit(text_output_status());
 }
 
 } // namespace pcmtap

@@ -2,6 +2,7 @@
 // samples to standard output.
 #include "bass.h"
 #include "capture.h"
+#include "help.h"
 #include "listing.h"
 
 #include <cstdio>
@@ -28,6 +29,8 @@ void reserve_standard_descriptors() {
 
 int main(int argc, char **argv) {
   reserve_standard_descriptors();
+  if (argc == 2 && pcmtap::is_help_option(argv[1]))
+    return pcmtap::help_mode(argv[1]); // touches no device
   if (!BASS_RecordInit(-1)) {
     std::printf("RecordInit falied.\n");
     return 1;

@@ -1,7 +1,9 @@
 #include "messages.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
 namespace pcmtap {
 
@@ -15,6 +17,15 @@ void warn(const char *format, ...) {
   std::vsnprintf(line + prefix, sizeof line - size_t(prefix) - 1, format, args);
   va_end(args);
   std::fprintf(stderr, "%s\n", line);
+}
+
+int text_output_status() {
+  // Text that did not reach its reader is not a success.
+  if (std::fflush(stdout) != 0) {
+    warn("write <stdout>: %s", std::strerror(errno));
+    return 1;
+  }
+  return 0;
 }
 
 } // namespace pcmtap

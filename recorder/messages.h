@@ -10,6 +10,10 @@ __attribute__((format(printf, 1, 2)))
 #endif
 void warn(const char *format, ...);
 
+// Once text for people is printed to standard output: 0 when it reached it,
+// else 1 after saying why.
+int text_output_status();
+
 } // namespace pcmtap
 
 #endif

@@ -85,6 +85,16 @@ TEST_F(EndToEnd, FailedStartUpsSayExactlyTheirLine) {
   EXPECT_EQ(r.status, 1);
 }
 
+TEST_F(EndToEnd, HelpAndVersionNeedNoDevice) {
+  VirtualDevices none; // any device opened would fail the start-up
+  for (const char *arg : {"--help", "--version"}) {
+    Result r = run({PCMTAP_PATH, arg}, options(none));
+    EXPECT_EQ(r.status, 0) << arg;
+    EXPECT_EQ(r.out.find("falied"), std::string::npos) << r.out;
+    EXPECT_EQ(r.err, "");
+  }
+}
+
 TEST_F(EndToEnd, ChoosingAnInputSwitchesTheOthersOffFirst) {
   VirtualDevices devices;
   devices.capture_from_file("/dev/zero")

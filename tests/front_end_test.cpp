@@ -75,8 +75,35 @@ TEST_F(FrontEnd, FailedStartUpPrintsItsLineAloneAndFails) {
   }
 }
 
+TEST_F(FrontEnd, HelpAndVersionTouchNoDevice) {
+  Result version = run_fake({"--version"}, {kThreeInputs});
+  EXPECT_EQ(version.out, "pcmtap 1.0.0\n");
+  Result help = run_fake({"--help"}, {kThreeInputs});
+  EXPECT_EQ(help.out.rfind("Usage: pcmtap # = use the device # from the "
+                           "list below\n",
+                           0),
+            0u)
+      << help.out;
+  EXPECT_NE(help.out.find("Exit status"), std::string::npos);
+  EXPECT_NE(help.out.find("man pcmtap"), std::string::npos);
+  for (const Result &r : {version, help}) {
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+  }
+  EXPECT_TRUE(calls().empty());
+
+  ChildOptions full = options();
+  full.stdout_path = "/dev/full";
+  for (const char *arg : {"--help", "--version"}) {
+    Result r = run({PCMTAP_FAKE_PATH, arg}, full);
+    EXPECT_EQ(r.status, 1) << arg;
+    EXPECT_EQ(r.err, "pcmtap: write <stdout>: No space left on device\n");
+  }
+}
+
 TEST_F(FrontEnd, DashLeavesTheInputsAlone) {
-  for (const char *arg : {"-", "-1", "-abc"}) {
+  // Only the exact help options are not recordings.
+  for (const char *arg : {"-", "-1", "-abc", "--helpx", "--version=1", "-h"}) {
     Result r = run_fake({arg}, {kThreeInputs});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(calls("RecordGetInput").empty()) << arg;
