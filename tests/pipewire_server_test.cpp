@@ -41,7 +41,10 @@ bool feed(const std::string &fifo, const std::string &bytes) {
   return done == bytes.size();
 }
 
-TEST(PipewireServer, CarriesPipeSourceFramesExactlyAndLeavesNothingBehind) {
+// pcmtap on PipeWire, through its PulseAudio server: the pipe source is an
+// input without ports, its frames arrive exactly, and a server that dies
+// ends the recording; nothing outlives the server.
+TEST(PipewireServer, PcmtapListsAndRecordsTheSourceAndEndsWithTheServer) {
   constexpr size_t kFrames = 44100;
   std::vector<pid_t> pids;
   std::string dir;
@@ -54,17 +57,20 @@ TEST(PipewireServer, CarriesPipeSourceFramesExactlyAndLeavesNothingBehind) {
     server.pactl("load-module module-pipe-source source_name=feed file=" +
                  fifo + " format=s16le rate=44100 channels=2");
     server.pactl("set-default-source feed");
-
-    // A short latency, or parec hands on its audio in 2 s pieces.
     ChildOptions options;
     options.env = server.environment();
-    Child parec({"/usr/bin/parec", "--raw", "--format=s16le", "--rate=44100",
-                 "--channels=2", "--latency-msec=20"},
-                options);
+
+    Result listing = run({PCMTAP_PATH}, options);
+    EXPECT_EQ(listing.status, 0) << listing.err;
+    EXPECT_NE(listing.out.find("\n+    0. Name=\"feed\", Type=\"undefined\"\n"),
+              std::string::npos)
+        << listing.out;
+
     // Silence flows once the stream is linked; from then on no frame fed
     // may be lost. The source holds back the last part of a period until
     // more comes, so silence follows the count to push it through.
-    ASSERT_TRUE(parec.wait_for_output(4)) << parec.err();
+    Child pcmtap({PCMTAP_PATH, "-"}, options);
+    ASSERT_TRUE(pcmtap.wait_for_output(4)) << pcmtap.err();
     auto fed =
         std::async(std::launch::async, feed, fifo,
                    counting_frames(1, kFrames) + std::string(8192 * 4, '\0'));
@@ -72,18 +78,26 @@ TEST(PipewireServer, CarriesPipeSourceFramesExactlyAndLeavesNothingBehind) {
       const size_t at = out.find_first_not_of('\0');
       return at == std::string::npos ? out.size() : at / 4 * 4;
     };
-    EXPECT_TRUE(parec.wait_until([&](const std::string &out) {
+    EXPECT_TRUE(pcmtap.wait_until([&](const std::string &out) {
       return out.size() >= leading_silence(out) + kFrames * 4;
-    })) << parec.err();
+    })) << pcmtap.err();
     EXPECT_TRUE(fed.get());
-    const std::string out = parec.out();
+    const std::string out = pcmtap.out();
     EXPECT_EQ(first_miscounted_frame(
                   out.substr(leading_silence(out), kFrames * 4), 1),
               -1);
 
-    // A client's connection ends with the server.
+    pcmtap.write_stdin("\n");
+    EXPECT_EQ(pcmtap.wait(), 0);
+    EXPECT_EQ(pcmtap.err(), "");
+
+    // Standard input stays open: pcmtap must end on its own.
+    Child orphan({PCMTAP_PATH, "-"}, options);
+    ASSERT_TRUE(orphan.wait_for_output(4)) << orphan.err();
     server.kill_now();
-    EXPECT_NE(parec.wait(), 0);
+    EXPECT_EQ(orphan.wait(), 1);
+    EXPECT_EQ(orphan.err().rfind("pcmtap: recording device: ", 0), 0u)
+        << orphan.err();
     EXPECT_EQ(server.pids().size(), 3u);
   }
   for (pid_t pid : pids)
