@@ -4,6 +4,7 @@
 // PCMTAP_AUDIO=alsa or =server forces one.
 #include "alsa/alsa_backend.h"
 #include "engine/backend.h"
+#include "pulse/libpulse.h"
 #include "pulse/pulse_backend.h"
 
 #include <alsa/asoundlib.h>
@@ -83,6 +84,26 @@ bool alsa_default_is_server(PulseTarget *target) {
   return server;
 }
 
+// The sound server's backend, or null when no server answers.  Where one
+// was asked for, its absence is said.
+std::unique_ptr<Backend> server_backend(const PulseTarget &target,
+                                        bool asked_for) {
+  std::unique_ptr<PulseBackend> pulse;
+  const char *why = "libpulse is not installed";
+  if (libpulse_loaded()) {
+    int err = PulseBackend::connect(target, kConnectMillis, &pulse);
+    if (err == 0)
+      return pulse;
+    why = pulse_error_text(err);
+  }
+  if (asked_for)
+    std::fprintf(stderr,
+                 "pcmtap: no recording device: %s: %s (PCMTAP_AUDIO=server "
+                 "asks for one; see \"Choosing the device\" in man pcmtap)\n",
+                 PulseBackend::server_name(target).c_str(), why);
+  return nullptr;
+}
+
 } // namespace
 
 std::unique_ptr<Backend> choose_backend() {
@@ -99,20 +120,11 @@ std::unique_ptr<Backend> choose_backend() {
   if (forced && std::strcmp(forced, "alsa") == 0)
     return std::make_unique<AlsaBackend>();
   PulseTarget target;
-  bool server = alsa_default_is_server(&target);
-  if (server || forced) {
-    std::unique_ptr<PulseBackend> pulse;
-    int err = PulseBackend::connect(target, kConnectMillis, &pulse);
-    if (err == 0)
+  if (alsa_default_is_server(&target) || forced) {
+    if (auto pulse = server_backend(target, forced != nullptr))
       return pulse;
-    if (forced) {
-      std::fprintf(stderr,
-                   "pcmtap: no recording device: %s: %s (PCMTAP_AUDIO=server "
-                   "asks for one; see \"Choosing the device\" in man pcmtap)\n",
-                   PulseBackend::server_name(target).c_str(),
-                   pulse_error_text(err));
+    if (forced)
       return nullptr;
-    }
   }
   return std::make_unique<AlsaBackend>();
 }
