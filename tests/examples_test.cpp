@@ -1,0 +1,160 @@
+// The README's examples, each line run as it stands through `sh -c` with
+// the real sox, ffmpeg and aplay, pcmtap recording from the real-time
+// virtual card, and what they wrote read back with ffmpeg: an example that
+// does not work as written fails here.
+#include "process.h"
+#include "virtual_devices.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <thread>
+
+namespace pcmtap::test {
+namespace {
+
+const size_t kBytesPerSecond = 176400;
+
+// The lines of the fenced block under "## Examples" in the README.
+std::vector<std::string> readme_examples() {
+  std::ifstream readme(README_PATH);
+  std::vector<std::string> lines;
+  bool in_section = false, in_block = false;
+  for (std::string line; std::getline(readme, line);) {
+    if (line.rfind("## ", 0) == 0)
+      in_section = line == "## Examples";
+    else if (in_section && line.rfind("```", 0) == 0)
+      in_block = !in_block;
+    else if (in_block && !line.empty())
+      lines.push_back(line);
+  }
+  return lines;
+}
+
+bool has(const std::string &line, const std::string &word) {
+  return line.find(word) != std::string::npos;
+}
+
+TEST(Readme, ShowsEveryKindOfExample) {
+  std::vector<std::string> lines = readme_examples();
+  for (const char *kind :
+       {"sox ", ".wav", ".flac", "ffmpeg ", "aplay ", "head -c", "kill -INT"})
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
+                            [&](const std::string &l) { return has(l, kind); }))
+        << "no example with " << kind;
+}
+
+// Bytes written so far by the process named pcmtap among `shell`'s
+// children (the shell runs each part of a pipeline as one).
+uint64_t written_by_pcmtap(int shell) {
+  for (const auto &entry : std::filesystem::directory_iterator("/proc")) {
+    std::string stat = read_file(entry.path() / "stat");
+    int parent = 0;
+    size_t name_end = stat.rfind(')');
+    if (name_end == std::string::npos ||
+        stat.find("(pcmtap)") == std::string::npos ||
+        std::sscanf(stat.c_str() + name_end + 1, " %*c %d", &parent) != 1 ||
+        parent != shell)
+      continue;
+    std::string io = read_file(entry.path() / "io");
+    size_t at = io.find("wchar: ");
+    return at == std::string::npos ? 0
+                                   : std::strtoull(&io[at + 7], nullptr, 10);
+  }
+  return 0;
+}
+
+bool wait_until_pcmtap_wrote(int shell, uint64_t bytes) {
+  auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (written_by_pcmtap(shell) < bytes) {
+    if (std::chrono::steady_clock::now() > limit)
+      return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+// Runs a tool to its end, failing the test (and returning "") if it fails.
+std::string tool_output(std::vector<std::string> argv) {
+  argv.insert(argv.begin(), "/usr/bin/env");
+  Result r = run(argv, {});
+  EXPECT_EQ(r.status, 0) << argv[1] << ": " << r.err;
+  return r.status == 0 ? r.out : "";
+}
+
+class Example : public ::testing::TestWithParam<std::string> {
+protected:
+  std::vector<std::string> environment() {
+    devices_.capture_from_card({"realtime true", "buffer_frames 22050"});
+    std::string bin = std::filesystem::path(PCMTAP_PATH).parent_path();
+    return {devices_.alsa_config_env(),
+            "PATH=" + bin + ":" + std::getenv("PATH")};
+  }
+  VirtualDevices devices_;
+  TempDir work_;
+};
+
+TEST_P(Example, RecordsWhatItSays) {
+  const std::string &line = GetParam();
+  std::smatch file;
+  ASSERT_TRUE(
+      std::regex_search(line, file, std::regex(R"(\S+\.(raw|wav|flac|mp3))")));
+  const std::string path = work_.file(file.str());
+  const std::string kind = file[1];
+
+  ChildOptions options;
+  options.env = environment();
+  Child shell({"/usr/bin/env", "-C", work_.path(), "sh", "-c", line}, options);
+  // A line without its own end records until Enter, once there is a
+  // second of audio to check.
+  const bool ends_itself = has(line, "head -c") || has(line, "kill ");
+  if (!ends_itself) {
+    ASSERT_TRUE(wait_until_pcmtap_wrote(shell.pid(), kBytesPerSecond));
+    shell.write_stdin("\n");
+  }
+  ASSERT_EQ(shell.wait(), 0) << shell.err();
+
+  std::string audio;
+  if (kind == "raw") {
+    audio = read_file(path);
+  } else {
+    EXPECT_EQ(
+        tool_output({"ffprobe", "-v", "error", "-show_entries",
+                     "stream=sample_rate,channels", "-of", "csv=p=0", path}),
+        "44100,2\n");
+    audio =
+        tool_output({"ffmpeg", "-v", "error", "-i", path, "-f", "s16le", "-"});
+  }
+  // Silent: a reader that left is no error to report, and a kill that
+  // finds no pcmtap (one that read the end of its input at once) says so.
+  if (ends_itself) {
+    EXPECT_EQ(shell.err(), "");
+  }
+  if (has(line, "head -c")) {
+    EXPECT_EQ(audio.size(), 2 * kBytesPerSecond);
+  }
+  if (kind == "mp3") {
+    // Lossy: the frames do not survive, the length does (give or take the
+    // encoder's padding).
+    EXPECT_GE(audio.size(), kBytesPerSecond * 9 / 10);
+    return;
+  }
+  CountingCheck check = gaps_in(audio);
+  EXPECT_EQ(audio.size() % 4, 0u);
+  EXPECT_EQ(check.first, 0u);
+  EXPECT_EQ(check.gaps, 0u);
+  EXPECT_EQ(check.errors, 0u);
+  EXPECT_GE(check.frames, ends_itself ? 1 : kBytesPerSecond / 4);
+}
+
+INSTANTIATE_TEST_SUITE_P(Readme, Example,
+                         ::testing::ValuesIn(readme_examples()));
+
+} // namespace
+} // namespace pcmtap::test
