@@ -3,6 +3,8 @@
 #include "bass.h"
 #include "input_number.h"
 #include "messages.h"
+#include "peak_meter.h"
+#include "status_line.h"
 #include "stop_wait.h"
 
 #include <atomic>
@@ -15,6 +17,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 #ifdef _WIN32
@@ -33,11 +36,14 @@ const int kPipeBytes = 1 << 20; // 5.9 s of audio
 
 // What the callback found, for the main thread once the library is freed.
 // Written on the library's thread before it wakes the main thread, read
-// after BASS_RecordFree has ended that thread.
+// after BASS_RecordFree has ended that thread.  The bytes written and the
+// peaks are also watched as they change.
 struct CaptureOutcome {
   int write_errno = 0;
   bool device_failed = false;
-  std::atomic<uint64_t> blocks_written{0};
+  std::atomic<uint64_t> bytes_written{0};
+  bool metering = false; // set before the recording starts
+  PeakMeter meter;
 };
 CaptureOutcome outcome;
 
@@ -52,7 +58,9 @@ BOOL CALLBACK write_block(HRECORD, const void *buffer, DWORD length, void *) {
     return 0;
   }
   if (std::fwrite(buffer, 1, length, stdout) == length) {
-    outcome.blocks_written.fetch_add(1, std::memory_order_relaxed);
+    if (outcome.metering)
+      outcome.meter.scan(buffer, length);
+    outcome.bytes_written.fetch_add(length, std::memory_order_relaxed);
     return 1;
   }
   outcome.write_errno = errno != 0 ? errno : EIO;
@@ -65,6 +73,29 @@ void restore_inputs(const std::vector<DWORD> &flags_before) {
   for (size_t i = 0; i < flags_before.size(); ++i)
     if (!(flags_before[i] & BASS_INPUT_OFF))
       BASS_RecordSetInput(int(i), BASS_INPUT_SET_ON);
+}
+
+// `arg` as the shell would need it typed.
+std::string shell_word(const char *arg) {
+  std::string word = arg;
+  if (!word.empty() &&
+      word.find_first_not_of("0123456789+-_.,=abcdefghijklmnopqrstuvwxyz"
+                             "ABCDEFGHIJKLMNOPQRSTUVWXYZ") == std::string::npos)
+    return word;
+  std::string quoted = "'";
+  for (char c : word)
+    quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+// Raw audio on a terminal is noise on the screen and may set its modes.
+int refuse_terminal_output(const char *arg) {
+  std::string self = "pcmtap " + shell_word(arg);
+  warn("standard output is a terminal, and raw audio would garble it; send it "
+       "to a file or a program instead, for example:\n  %s > take.raw\n  %s "
+       "| sox -t raw -r 44100 -e signed -b 16 -c 2 - take.wav",
+       self.c_str(), self.c_str());
+  return 2;
 }
 
 // Records from input `arg` alone: every input off, then that one on.
@@ -113,17 +144,18 @@ void prepare_output() {
 // Frees the library, which delivers the rest of the recording, and flushes
 // it out.  A reader that has stopped reading would hold that up forever, so
 // a watchdog ends the process once the output has stood still too long.
-void finish_recording() {
+void finish_recording(StatusLine &status) {
   std::mutex mutex;
   std::condition_variable finished;
   bool done = false;
   std::thread watchdog([&] {
     std::unique_lock<std::mutex> lock(mutex);
-    uint64_t seen = outcome.blocks_written.load();
+    uint64_t seen = outcome.bytes_written.load();
     while (
         !finished.wait_for(lock, kStalledOutputLimit, [&] { return done; })) {
-      uint64_t now = outcome.blocks_written.load();
+      uint64_t now = outcome.bytes_written.load();
       if (now == seen) {
+        status.finish(false); // or the message would die in its pipe
         warn("output stalled; stopping without writing the rest of the "
              "recording");
         std::_Exit(1);
@@ -159,6 +191,8 @@ int capture_status() {
 } // namespace
 
 int capture_mode(const char *arg) {
+  if (isatty(STDOUT_FILENO))
+    return refuse_terminal_output(arg);
   if (arg[0] != '-') {
     if (int status = select_input(arg); status != 0)
       return status;
@@ -169,10 +203,14 @@ int capture_mode(const char *arg) {
     warn("cannot wait for the stop: %s", std::strerror(stop.error()));
     return 1;
   }
+  StatusLine status(outcome.bytes_written, outcome.meter);
+  outcome.metering = status.active();
   if (!BASS_RecordStart(kRate, kChannels, 0, write_block, nullptr))
     return 1; // the library has said why
-  stop.wait();
-  finish_recording();
+  if (stop.wait())
+    status.line_typed();
+  finish_recording(status);
+  status.finish(true);
   return capture_status();
 }
 

@@ -57,22 +57,22 @@ StopWait::~StopWait() {
 
 void StopWait::recording_ended() { wake(); }
 
-void StopWait::wait() {
+bool StopWait::wait() {
   pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {wake_pipe[0], POLLIN, 0}};
   for (;;) {
     if (poll(fds, 2, -1) < 0) {
       if (errno == EINTR)
         continue;
-      return; // nothing left to wait on
+      return false; // nothing left to wait on
     }
     if (fds[1].revents & POLLIN)
-      return; // a signal, or the recording ended on its own
+      return false; // a signal, or the recording ended on its own
     // A character, the end of input, an error or no standard input at all:
     // each one ends the wait.  The character itself is not needed.
     if (fds[0].revents & POLLIN)
-      std::getc(stdin);
+      return std::getc(stdin) != EOF;
     if (fds[0].revents != 0)
-      return;
+      return false;
   }
 }
 

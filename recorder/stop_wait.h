@@ -22,8 +22,9 @@ public:
   static void recording_ended();
 
   // Returns once any of them happened; the capture then looks at what the
-  // callback recorded to tell which.
-  void wait();
+  // callback recorded to tell which.  True when it was a character on
+  // standard input, which a terminal has echoed.
+  bool wait();
 
 private:
   int error_ = 0;

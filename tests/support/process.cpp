@@ -77,7 +77,8 @@ Child::Child(const std::vector<std::string> &argv, const ChildOptions &options)
   make_pipe(out);
   make_pipe(err);
   int terminal = -1, terminal_slave = -1;
-  if (options.stdout_terminal || options.stderr_terminal)
+  if (options.stdin_terminal || options.stdout_terminal ||
+      options.stderr_terminal)
     make_terminal(&terminal, &terminal_slave);
   std::vector<std::string> args = argv;
   std::vector<std::string> env = merged_environment(options.env);
@@ -88,7 +89,9 @@ Child::Child(const std::vector<std::string> &argv, const ChildOptions &options)
     throw std::runtime_error(std::string("fork: ") + std::strerror(errno));
   if (pid_ == 0) {
     signal(SIGPIPE, options.ignore_sigpipe ? SIG_IGN : SIG_DFL);
-    if (options.stdin_path.empty())
+    if (options.stdin_terminal)
+      dup2(terminal_slave, 0);
+    else if (options.stdin_path.empty())
       dup2(in[0], 0);
     else
       redirect(options.stdin_path, O_RDONLY, 0);
@@ -105,14 +108,22 @@ Child::Child(const std::vector<std::string> &argv, const ChildOptions &options)
   close(in[0]);
   close(out[1]);
   close(err[1]);
+  stdin_fd_ = in[1];
+  if (options.stdin_terminal) {
+    close(in[1]);
+    stdin_fd_ = fcntl(terminal, F_DUPFD_CLOEXEC, 3);
+  }
   if (terminal >= 0) {
     close(terminal_slave);
     // The terminal takes the place of the stream the test reads it as.
-    int &replaced = options.stderr_terminal ? err[0] : out[0];
-    close(replaced);
-    replaced = terminal;
+    if (options.stdout_terminal || options.stderr_terminal) {
+      int &replaced = options.stderr_terminal ? err[0] : out[0];
+      close(replaced);
+      replaced = terminal;
+    } else {
+      close(terminal);
+    }
   }
-  stdin_fd_ = in[1];
   stdout_fd_ = out[0];
   out_reader_ = std::thread(&Child::read_stream, this, out[0], true);
   err_reader_ = std::thread(&Child::read_stream, this, err[0], false);
@@ -141,8 +152,7 @@ void Child::read_stream(int fd, bool is_stdout) {
       continue;
     std::lock_guard<std::mutex> lock(mutex_);
     if (n <= 0) {
-      if (is_stdout)
-        out_closed_ = true;
+      (is_stdout ? out_closed_ : err_closed_) = true;
       changed_.notify_all();
       break;
     }
@@ -219,16 +229,20 @@ bool Child::wait_for_output(size_t bytes) {
   }
 }
 
-bool Child::wait_until(const std::function<bool(const std::string &)> &done) {
+bool Child::wait_until(const std::function<bool(const std::string &)> &done,
+                       bool on_stderr) {
   std::unique_lock<std::mutex> lock(mutex_);
+  const std::string &text = on_stderr ? err_ : out_;
+  const bool &closed = on_stderr ? err_closed_ : out_closed_;
   for (;;) {
-    if (done(out_))
+    if (done(text))
       return true;
-    if (out_closed_)
+    if (closed)
       return false;
-    size_t seen = out_size_;
-    if (!changed_.wait_for(lock, kHangTimeout,
-                           [&] { return out_size_ != seen || out_closed_; }))
+    size_t seen = on_stderr ? err_.size() : out_size_;
+    if (!changed_.wait_for(lock, kHangTimeout, [&] {
+          return (on_stderr ? err_.size() : out_size_) != seen || closed;
+        }))
       return false;
   }
 }

@@ -24,9 +24,10 @@ struct ChildOptions {
   size_t keep_stdout = size_t(-1);
   // SIGPIPE ignored, as after `trap '' PIPE` in the calling shell.
   bool ignore_sigpipe = false;
-  // Standard output and/or standard error on one pseudo-terminal (120
-  // columns), which the test reads as err(), or as out() when only standard
-  // output is on it.
+  // Standard streams on one pseudo-terminal (120 columns), which the test
+  // reads as err(), or as out() when standard error is not on it, and
+  // types into with write_stdin() when standard input is.
+  bool stdin_terminal = false;
   bool stdout_terminal = false;
   bool stderr_terminal = false;
 };
@@ -51,9 +52,10 @@ public:
   // Waits until standard output has delivered `bytes` in all.  False when
   // it closed first, or nothing came for a long time (a hang).
   bool wait_for_output(size_t bytes);
-  // Waits until `done(stdout so far)` holds; false when standard output
-  // closed first or nothing came for a long time.
-  bool wait_until(const std::function<bool(const std::string &)> &done);
+  // Waits until `done(stdout so far)` holds, or `done(stderr so far)`;
+  // false when that stream closed first or nothing came for a long time.
+  bool wait_until(const std::function<bool(const std::string &)> &done,
+                  bool on_stderr = false);
   // The exit code, or 128 + the signal that ended the child.  A child that
   // does not end for a long time (a hang) fails the test and is killed.
   int wait();
@@ -76,6 +78,7 @@ private:
   std::string out_, err_;
   size_t out_size_ = 0;
   bool out_closed_ = false;
+  bool err_closed_ = false;
   size_t out_budget_ = size_t(-1); // what may still be read; 0: paused
   std::thread out_reader_, err_reader_;
 };

@@ -1,0 +1,257 @@
+#include "status_line.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <system_error>
+
+namespace pcmtap {
+namespace {
+
+const auto kRedrawEvery = std::chrono::milliseconds(100);
+const double kBytesPerSecond = 44100.0 * 4;
+const char kErase[] = "\r\033[K";
+
+// The meter's bar: one cell per 6 dB, from -48 dBFS up.
+const int kBarCells = 8;
+const double kBarFloorDb = -48;
+
+// "0:05.2", or "1:02:03.4" from an hour on; tenths are cut, not rounded,
+// so that a time never reads ahead of itself.
+std::string clock_text(double seconds) {
+  auto tenths = static_cast<unsigned long long>(seconds * 10);
+  unsigned long long s = tenths / 10, m = s / 60, h = m / 60;
+  char text[32];
+  if (h > 0)
+    std::snprintf(text, sizeof text, "%llu:%02llu:%02llu.%llu", h, m % 60,
+                  s % 60, tenths % 10);
+  else
+    std::snprintf(text, sizeof text, "%llu:%02llu.%llu", m, s % 60,
+                  tenths % 10);
+  return text;
+}
+
+std::string size_text(uint64_t bytes) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f MB", double(bytes) / 1e6);
+  return text;
+}
+
+// "L ######.. -12.3 CLIP": the bar, the peak in dBFS, and the clip mark,
+// which stays once a channel has clipped.
+std::string meter_text(char name, unsigned magnitude, bool clipped) {
+  double db = peak_dbfs(magnitude);
+  int cells = 0;
+  if (magnitude != 0)
+    cells = std::clamp(int(std::ceil((db - kBarFloorDb) / 6)), 0, kBarCells);
+  char text[48];
+  char number[16];
+  if (magnitude == 0)
+    std::snprintf(number, sizeof number, "-inf");
+  else
+    std::snprintf(number, sizeof number, "%.1f", db);
+  std::snprintf(text, sizeof text, "%c %s%s %5s %s", name,
+                std::string(size_t(cells), '#').c_str(),
+                std::string(size_t(kBarCells - cells), '.').c_str(), number,
+                clipped ? "CLIP" : "    ");
+  return text;
+}
+
+// The figure of a library message "...: 2.35 s of audio lost ...", or 0.
+double lost_seconds_in(const std::string &line) {
+  size_t at = line.find(" s of audio lost");
+  if (at == std::string::npos)
+    return 0;
+  size_t start = at;
+  while (start > 0 &&
+         (std::isdigit(static_cast<unsigned char>(line[start - 1])) ||
+          line[start - 1] == '.'))
+    --start;
+  return std::strtod(line.c_str() + start, nullptr);
+}
+
+// A terminal that echoes each line typed on it, as a shell leaves it.
+bool echoes_lines(int fd) {
+  termios modes;
+  return isatty(fd) && tcgetattr(fd, &modes) == 0 &&
+         (modes.c_lflag & (ECHO | ICANON)) == (ECHO | ICANON);
+}
+
+void write_all(int fd, const std::string &text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0)
+      return; // a terminal that is gone takes nothing more
+    done += size_t(n);
+  }
+}
+
+} // namespace
+
+StatusLine::StatusLine(const std::atomic<uint64_t> &bytes, PeakMeter &meter)
+    : bytes_(bytes), meter_(meter), started_(std::chrono::steady_clock::now()) {
+  if (!isatty(STDERR_FILENO))
+    return;
+  int fds[2];
+  int terminal = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
+  if (terminal < 0)
+    return;
+  if (pipe2(fds, O_CLOEXEC) != 0) {
+    close(terminal);
+    return;
+  }
+  // The thread takes none of the process's signals: they are the stop's.
+  sigset_t all, saved;
+  sigfillset(&all);
+  pthread_sigmask(SIG_SETMASK, &all, &saved);
+  try {
+    messages_ = fds[0];
+    terminal_ = terminal;
+    thread_ = std::thread(&StatusLine::run, this);
+  } catch (const std::system_error &) {
+    close(fds[0]);
+    close(terminal);
+    messages_ = terminal_ = -1; // no line then, and nothing else lost
+  }
+  pthread_sigmask(SIG_SETMASK, &saved, nullptr);
+  if (terminal_ >= 0)
+    dup2(fds[1], STDERR_FILENO);
+  close(fds[1]);
+}
+
+void StatusLine::finish(bool summary) {
+  if (!thread_.joinable())
+    return;
+  summary_wanted_ = summary;
+  // The pipe's last write end closes here, and the thread sees its end
+  // once it has passed on everything written before.
+  dup2(terminal_, STDERR_FILENO);
+  thread_.join();
+  close(messages_);
+  close(terminal_);
+  messages_ = terminal_ = -1;
+}
+
+void StatusLine::run() {
+  std::string pending;
+  auto next_draw = std::chrono::steady_clock::now();
+  for (;;) {
+    auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(
+        next_draw - std::chrono::steady_clock::now());
+    pollfd pfd = {messages_, POLLIN, 0};
+    int ready = poll(&pfd, 1, int(std::max<long long>(0, wait.count())));
+    follow_echo();
+    if (ready > 0) {
+      char buffer[4096];
+      ssize_t n = read(messages_, buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR)
+        continue;
+      if (n <= 0)
+        break; // standard error is the terminal's again
+      pending.append(buffer, size_t(n));
+      pass_on(pending, false);
+    } else if (ready < 0 && errno != EINTR) {
+      break;
+    }
+    if (std::chrono::steady_clock::now() >= next_draw) {
+      draw();
+      next_draw = std::chrono::steady_clock::now() + kRedrawEvery;
+    }
+  }
+  follow_echo();
+  pass_on(pending, true);
+  erase();
+  if (summary_wanted_)
+    write_all(terminal_, summary());
+}
+
+// Each whole line goes out on a line of its own, the status line erased
+// first; a line still being written waits for its end (or for `all`).
+void StatusLine::pass_on(std::string &pending, bool all) {
+  size_t end = all ? pending.size() : pending.rfind('\n') + 1;
+  if (end == 0 || pending.empty())
+    return;
+  erase();
+  std::string lines = pending.substr(0, end);
+  pending.erase(0, end);
+  write_all(terminal_, lines);
+  for (size_t at = 0; at < lines.size();) {
+    size_t eol = lines.find('\n', at);
+    lost_seconds_ += lost_seconds_in(lines.substr(at, eol - at));
+    at = eol == std::string::npos ? lines.size() : eol + 1;
+  }
+}
+
+void StatusLine::draw() {
+  uint64_t bytes = bytes_.load(std::memory_order_relaxed);
+  // With no new audio the last peaks stay up: no audio is not silence.
+  if (bytes != metered_bytes_) {
+    peaks_ = meter_.take();
+    metered_bytes_ = bytes;
+    clipped_[0] |= peaks_.left >= kClipMagnitude;
+    clipped_[1] |= peaks_.right >= kClipMagnitude;
+  }
+  std::chrono::duration<double> elapsed =
+      std::chrono::steady_clock::now() - started_;
+  std::string text = clock_text(elapsed.count()) + "  " + size_text(bytes) +
+                     "  " + meter_text('L', peaks_.left, clipped_[0]) + "  " +
+                     meter_text('R', peaks_.right, clipped_[1]) + " dBFS";
+  if (lost_seconds_ > 0) {
+    char lost[48];
+    std::snprintf(lost, sizeof lost, "  lost %.2f s", lost_seconds_);
+    text += lost;
+  }
+  text += "  Enter stops";
+  // A line wider than the terminal would wrap, and could not be erased.
+  winsize size = {};
+  if (ioctl(terminal_, TIOCGWINSZ, &size) == 0 && size.ws_col > 1 &&
+      text.size() >= size.ws_col)
+    text.resize(size_t(size.ws_col) - 1);
+  write_all(terminal_, "\r" + text + "\033[K");
+  shown_ = true;
+}
+
+// Before the echo the cursor was on the status line's row, drawn or
+// erased; what was drawn since is on the row below.  Both are cleared and
+// the line goes on from its own row.
+void StatusLine::follow_echo() {
+  if (!line_typed_.exchange(false) || !echoes_lines(STDIN_FILENO))
+    return;
+  write_all(terminal_, kErase + std::string("\033[A") + kErase);
+  shown_ = false;
+}
+
+void StatusLine::erase() {
+  if (shown_)
+    write_all(terminal_, kErase);
+  shown_ = false;
+}
+
+std::string StatusLine::summary() const {
+  uint64_t bytes = bytes_.load(std::memory_order_relaxed);
+  std::string text = "pcmtap: recorded " +
+                     clock_text(double(bytes) / kBytesPerSecond) + " (" +
+                     size_text(bytes) + ")";
+  if (lost_seconds_ > 0) {
+    char lost[64];
+    std::snprintf(lost, sizeof lost, "; %.2f s of audio lost", lost_seconds_);
+    text += lost;
+  }
+  return text + "\n";
+}
+
+} // namespace pcmtap
