@@ -90,8 +90,6 @@ int PulseCapture::stream_error() const {
 }
 
 int PulseCapture::wait(const Wakeup &stop) {
-  if (int err = stream_error(); err < 0)
-    return err;
   if (!stop_event_) {
     pa_mainloop_api *api = pa_mainloop_get_api(connection_->mainloop());
     stop_event_ = api->io_new(api, stop.fd(), PA_IO_EVENT_INPUT, ignore, this);
