@@ -86,15 +86,7 @@ TEST_F(RealTime, ADeviceOverrunOrSuspendIsMeasuredReportedAndSurvived) {
 TEST_F(RealTime, ADeviceThatGoesAwayEndsTheRecordingWithItsAudio) {
   std::string unplugged = devices_.dir().file("unplugged");
   CheckedRecording rec(card({"fail_file \"" + unplugged + "\""}), {"count"});
-  ASSERT_TRUE(rec.wait_for_frames(kRate));
-  write_file(unplugged, "");
-  // Standard input stays open: pcmtap must end on its own.
-  EXPECT_EQ(rec.recorder().wait(), 1);
-  EXPECT_EQ(rec.recorder().err(), "pcmtap: recording device: No such device\n");
-  CheckSummary s = rec.summary();
-  EXPECT_EQ(s.gaps, 0u);
-  EXPECT_EQ(s.errors, 0u);
-  EXPECT_GE(s.frames, kRate);
+  expect_unplugging_ends_it(rec, unplugged);
 }
 
 TEST_F(RealTime, AStopWhileTheReaderStallsStillEnds) {

@@ -1,5 +1,7 @@
 #include "checked_recording.h"
 
+#include <gtest/gtest.h>
+
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -55,6 +57,19 @@ CheckSummary CheckedRecording::summary() {
     throw std::runtime_error("unreadable summary: " + out.substr(at));
   s = {v[0], v[1], v[2], v[3], v[4], v[5], v[6]};
   return s;
+}
+
+void expect_unplugging_ends_it(CheckedRecording &rec,
+                               const std::string &fail_file) {
+  ASSERT_TRUE(rec.wait_for_frames(44100));
+  write_file(fail_file, "");
+  // Standard input stays open: pcmtap must end on its own.
+  EXPECT_EQ(rec.recorder().wait(), 1);
+  EXPECT_EQ(rec.recorder().err(), "pcmtap: recording device: No such device\n");
+  CheckSummary s = rec.summary();
+  EXPECT_EQ(s.gaps, 0u);
+  EXPECT_EQ(s.errors, 0u);
+  EXPECT_GE(s.frames, 44100u);
 }
 
 } // namespace pcmtap::test

@@ -38,6 +38,12 @@ private:
   std::unique_ptr<Child> recorder_;
 };
 
+// Takes the card away under a recording of a second or more (creates its
+// `fail_file`) and checks that pcmtap ends on its own, with the reason and
+// every frame it had.
+void expect_unplugging_ends_it(CheckedRecording &rec,
+                               const std::string &fail_file);
+
 } // namespace pcmtap::test
 
 #endif

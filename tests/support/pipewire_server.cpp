@@ -73,46 +73,21 @@ std::string read_text(const std::string &path) {
   return text.str();
 }
 
-std::vector<char *> c_strings(const std::vector<std::string> &strings) {
-  std::vector<char *> result;
-  for (const std::string &s : strings)
-    result.push_back(const_cast<char *>(s.c_str()));
-  result.push_back(nullptr);
-  return result;
-}
-
-// Forks and execs `argv` (a path) with stdin from /dev/null and stdout and
-// stderr into `log_path`. Only async-signal-safe calls happen in the child.
+// Runs `argv` (a path) with its output in `log_path`.
 pid_t spawn(const std::vector<std::string> &argv,
             const std::vector<std::string> &env, const std::string &log_path) {
   const int log_fd =
       ::open(log_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (log_fd < 0)
     throw sys_error("open " + log_path);
-  std::vector<char *> c_argv = c_strings(argv);
-  std::vector<char *> c_env = c_strings(env);
-  const pid_t parent = ::getpid();
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != parent)
-      ::_exit(127);
-    sigset_t none;
-    ::sigemptyset(&none);
-    ::sigprocmask(SIG_SETMASK, &none, nullptr);
-    ::signal(SIGPIPE, SIG_DFL);
-    const int null_fd = ::open("/dev/null", O_RDONLY);
-    if (null_fd < 0 || ::dup2(null_fd, 0) < 0 || ::dup2(log_fd, 1) < 0 ||
-        ::dup2(log_fd, 2) < 0)
-      ::_exit(127);
-    ::execve(c_argv[0], c_argv.data(), c_env.data());
-    ::_exit(127);
+  try {
+    const pid_t pid = pcmtap::test::spawn(argv, env, log_fd, log_fd, true);
+    ::close(log_fd);
+    return pid;
+  } catch (...) {
+    ::close(log_fd);
+    throw;
   }
-  const int fork_errno = errno;
-  ::close(log_fd);
-  errno = fork_errno;
-  if (pid < 0)
-    throw sys_error("fork");
-  return pid;
 }
 
 bool exited(pid_t pid) {
@@ -256,13 +231,7 @@ std::vector<pid_t> PipewireServer::pids() const {
 }
 
 std::string PipewireServer::pactl(const std::string &args) const {
-  const ProcessResult r = run_process(
-      {"/bin/sh", "-c", "exec pactl --server=\"$0\" " + args, socket()},
-      daemon_environment());
-  if (r.status != 0)
-    throw std::runtime_error("pactl " + args + " failed with status " +
-                             std::to_string(r.status) + ": " + r.err);
-  return r.out;
+  return pactl_at(socket(), daemon_environment(), args);
 }
 
 std::vector<std::string> PipewireServer::environment() const {

@@ -70,8 +70,8 @@ std::vector<char *> c_strings(const std::vector<std::string> &strings) {
   return result;
 }
 
-// Forks and execs with stdin from /dev/null and stdout/stderr on the given
-// descriptors. Only async-signal-safe calls happen in the child.
+} // namespace
+
 pid_t spawn(const std::vector<std::string> &argv,
             const std::vector<std::string> &env, int out_fd, int err_fd,
             bool die_with_parent) {
@@ -99,6 +99,8 @@ pid_t spawn(const std::vector<std::string> &argv,
   }
   return pid;
 }
+
+namespace {
 
 int decode_status(int status) {
   if (WIFEXITED(status))
@@ -342,14 +344,19 @@ std::string PulseServer::write_alsa_config() const {
   return path;
 }
 
-std::string PulseServer::pactl(const std::string &args) const {
+std::string pactl_at(const std::string &socket,
+                     const std::vector<std::string> &env,
+                     const std::string &args) {
   const ProcessResult r = run_process(
-      {"/bin/sh", "-c", "exec pactl --server=\"$0\" " + args, socket()},
-      tool_environment());
+      {"/bin/sh", "-c", "exec pactl --server=\"$0\" " + args, socket}, env);
   if (r.status != 0)
     throw std::runtime_error("pactl " + args + " failed with status " +
                              std::to_string(r.status) + ": " + r.err);
   return r.out;
+}
+
+std::string PulseServer::pactl(const std::string &args) const {
+  return pactl_at(socket(), tool_environment(), args);
 }
 
 std::vector<std::string> PulseServer::environment() const {

@@ -37,6 +37,21 @@ struct ServerSetup {
   std::vector<std::string> expected_errors;
 };
 
+// Forks and execs argv[0] (looked up in this process's PATH) with exactly
+// `env`, stdin from /dev/null and stdout and stderr on the given
+// descriptors; with `die_with_parent` it is killed when the creating thread
+// exits.
+pid_t spawn(const std::vector<std::string> &argv,
+            const std::vector<std::string> &env, int out_fd, int err_fd,
+            bool die_with_parent);
+
+// Runs `pactl --server=<socket> <args>` (args go through /bin/sh) with
+// `env` and returns its stdout; throws std::runtime_error with its stderr
+// on a non-zero status.
+std::string pactl_at(const std::string &socket,
+                     const std::vector<std::string> &env,
+                     const std::string &args);
+
 class PulseServer {
 public:
   // Starts pulseaudio in a fresh temporary directory that serves as its
