@@ -7,7 +7,9 @@
 #include <stdint.h>
 
 #ifdef _WIN32
-#define BASSDEF(type) __declspec(dllimport) type __stdcall
+// Linked into the program, not imported from a DLL; the calling convention
+// stays the Windows API's.
+#define BASSDEF(type) type __stdcall
 #define CALLBACK __stdcall
 #else
 #define BASSDEF(type) type

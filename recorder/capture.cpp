@@ -4,6 +4,7 @@
 #include "input_number.h"
 #include "messages.h"
 #include "peak_meter.h"
+#include "standard_streams.h"
 #include "status_line.h"
 #include "stop_wait.h"
 
@@ -15,24 +16,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 namespace pcmtap {
 namespace {
 
 const DWORD kRate = 44100;
 const DWORD kChannels = 2;
-const int kPipeBytes = 1 << 20; // 5.9 s of audio
 
 // What the callback found, for the main thread once the library is freed.
 // Written on the library's thread before it wakes the main thread, read
@@ -124,23 +117,6 @@ int select_input(const char *arg) {
   return 0;
 }
 
-// Standard output carries samples only: no byte may be translated, blocks
-// are written whole, and a pipe gets room for a good stretch of audio, so that
-// the reader and the recorder take turns less often.
-void prepare_output() {
-#ifdef _WIN32
-  _setmode(_fileno(stdout), _O_BINARY);
-#endif
-  // Each block goes out in one write as it comes, neither split at the
-  // buffer's edge nor held back waiting for the next one.
-  std::setvbuf(stdout, nullptr, _IONBF, 0);
-#ifdef F_SETPIPE_SZ
-  struct stat st;
-  if (fstat(STDOUT_FILENO, &st) == 0 && S_ISFIFO(st.st_mode))
-    fcntl(STDOUT_FILENO, F_SETPIPE_SZ, kPipeBytes); // a wish, not a need
-#endif
-}
-
 // Frees the library, which delivers the rest of the recording, and flushes
 // it out.  A reader that has stopped reading would hold that up forever, so
 // a watchdog ends the process once the output has stood still too long.
@@ -191,13 +167,13 @@ int capture_status() {
 } // namespace
 
 int capture_mode(const char *arg) {
-  if (isatty(STDOUT_FILENO))
+  if (output_is_terminal())
     return refuse_terminal_output(arg);
   if (arg[0] != '-') {
     if (int status = select_input(arg); status != 0)
       return status;
   }
-  prepare_output();
+  prepare_output_for_audio();
   StopWait stop;
   if (stop.error() != 0) {
     warn("cannot wait for the stop: %s", std::strerror(stop.error()));

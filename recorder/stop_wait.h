@@ -1,6 +1,9 @@
 // The one wait of a capture: for a character (or the end) on standard input,
-// SIGINT or SIGTERM, or the recording ending on its own.  It is a single
-// poll(), woken through a pipe by the signal handler and by the callback.
+// an interrupt (SIGINT or SIGTERM; on Windows Ctrl+C, Ctrl+Break or the
+// console closing), or the recording ending on its own.  On POSIX systems
+// it is a single poll(), woken through a pipe by the signal handler and by
+// the callback (posix/stop_wait.cpp); on Windows a wait on one event
+// (windows/stop_wait.cpp).
 #ifndef PCMTAP_RECORDER_STOP_WAIT_H
 #define PCMTAP_RECORDER_STOP_WAIT_H
 
@@ -8,8 +11,7 @@ namespace pcmtap {
 
 class StopWait {
 public:
-  // Installs the signal handlers; a second SIGINT or SIGTERM ends the
-  // process at once.
+  // Installs the handlers; a second interrupt ends the process at once.
   StopWait();
   ~StopWait();
   StopWait(const StopWait &) = delete;

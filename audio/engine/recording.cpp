@@ -1,7 +1,6 @@
 #include "recording.h"
 
-#include <poll.h>
-#include <signal.h>
+#include "threads.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -25,32 +24,6 @@ const unsigned kRealTimeBlockMillis = 50;
 // second or two).
 const size_t kUnpacedProofSeconds = 5;
 
-void wait_readable(int fd) {
-  pollfd pfd = {fd, POLLIN, 0};
-  poll(&pfd, 1, -1);
-}
-
-// Threads of ours must not take the process's asynchronous signals: the
-// front end handles them on its own terms.  Signals a thread raises itself
-// keep their usual effect; a write into a closed pipe still ends the
-// process quietly, as in any pipeline.
-class SignalsBlocked {
-public:
-  SignalsBlocked() {
-    sigset_t blocked;
-    sigfillset(&blocked);
-    for (int own : {SIGPIPE, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTRAP})
-      sigdelset(&blocked, own);
-    pthread_sigmask(SIG_SETMASK, &blocked, &saved_);
-  }
-  ~SignalsBlocked() { pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
-  SignalsBlocked(const SignalsBlocked &) = delete;
-  SignalsBlocked &operator=(const SignalsBlocked &) = delete;
-
-private:
-  sigset_t saved_;
-};
-
 } // namespace
 
 Recording::Recording(CaptureSource &source, HRECORD handle, RECORDPROC *proc,
@@ -69,10 +42,11 @@ int Recording::start() {
   int err = source_.start();
   if (err < 0)
     return err;
-  SignalsBlocked blocked;
   try {
-    delivery_thread_ = std::thread(&Recording::delivery_loop, this);
-    device_thread_ = std::thread(&Recording::device_loop, this);
+    start_threads_without_signals([this] {
+      delivery_thread_ = std::thread(&Recording::delivery_loop, this);
+      device_thread_ = std::thread(&Recording::device_loop, this);
+    });
   } catch (const std::system_error &e) {
     stop();
     return -(e.code().value() > 0 ? e.code().value() : EAGAIN);
@@ -240,7 +214,7 @@ void Recording::delivery_loop() {
     }
     if (done)
       break;
-    wait_readable(data_ready_.fd());
+    data_ready_.wait();
     data_ready_.consume();
   }
   report_losses();

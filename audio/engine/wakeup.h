@@ -1,7 +1,8 @@
-// A wake-up one thread gives another through an eventfd, so that the
-// waiting side can sit in poll() beside other descriptors.  A thread that is
-// about to wait says so first; notify() only costs a system call when
-// somebody is (or is about to be) waiting.
+// A wake-up one thread gives another, through what the platform waits on
+// beside other things: an eventfd for poll() on Linux, an event for
+// WaitForMultipleObjects() on Windows.  A thread that is about to wait says
+// so first; notify() only costs a system call when somebody is (or is about
+// to be) waiting.
 //
 // Every change of the flag is a read-modify-write, so the flag's changes
 // form one chain: a waiter that arms after a notify() has also seen
@@ -20,22 +21,40 @@ public:
   Wakeup(const Wakeup &) = delete;
   Wakeup &operator=(const Wakeup &) = delete;
 
-  bool valid() const { return fd_ >= 0; }
+  bool valid() const;
+#ifdef _WIN32
+  // A manual-reset event, signalled while a wake-up is pending.
+  void *handle() const { return handle_; }
+#else
+  // Readable while a wake-up is pending.
   int fd() const { return fd_; }
+#endif
 
   // Waiting side: announce, check the condition again, then poll fd().
   void prepare_wait() { armed_.exchange(true, std::memory_order_acq_rel); }
   void cancel_wait() { armed_.exchange(false, std::memory_order_acq_rel); }
-  // Clears the pending count after poll() reported fd() readable.
+  // Blocks until a wake-up is pending.
+  void wait() const;
+  // Clears the pending wake-up once wait() (or the platform's own wait on
+  // the descriptor) returned.
   void consume();
 
   // Waking side: call after publishing the change the waiter looks for.
-  void notify();
+  // Either the waiter armed before this, and is woken, or it arms after
+  // and then sees what was published before this call.
+  void notify() {
+    if (armed_.exchange(false, std::memory_order_acq_rel))
+      notify_always();
+  }
   // Wakes whether or not anybody announced a wait (stop requests).
   void notify_always();
 
 private:
+#ifdef _WIN32
+  void *handle_;
+#else
   int fd_;
+#endif
   std::atomic<bool> armed_{false};
 };
 

@@ -1,4 +1,4 @@
-#include "status_line.h"
+#include "../status_line.h"
 
 #include "status_text.h"
 

@@ -1,5 +1,6 @@
-#include "wakeup.h"
+#include "../engine/wakeup.h"
 
+#include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -8,6 +9,13 @@
 namespace pcmtap {
 
 Wakeup::Wakeup() : fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+bool Wakeup::valid() const { return fd_ >= 0; }
+
+void Wakeup::wait() const {
+  pollfd pfd = {fd_, POLLIN, 0};
+  poll(&pfd, 1, -1);
+}
 
 Wakeup::~Wakeup() {
   if (fd_ >= 0)
@@ -20,13 +28,6 @@ void Wakeup::consume() {
   ssize_t n = read(fd_, &count, sizeof count);
   (void)n;
   armed_.exchange(false, std::memory_order_acq_rel);
-}
-
-void Wakeup::notify() {
-  // Either the waiter armed before this, and is woken, or it arms after
-  // and then sees what was published before this call.
-  if (armed_.exchange(false, std::memory_order_acq_rel))
-    notify_always();
 }
 
 void Wakeup::notify_always() {

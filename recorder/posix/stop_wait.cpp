@@ -1,4 +1,4 @@
-#include "stop_wait.h"
+#include "../stop_wait.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -1,0 +1,29 @@
+#include "../standard_streams.h"
+
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <cstdio>
+
+namespace pcmtap {
+
+// The C runtime gives a closed standard stream a descriptor of its own
+// that fails every call; nothing else would be opened in its place.
+void reserve_standard_streams() {}
+
+// A console, not merely a character device: NUL is one too.
+bool output_is_terminal() {
+  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  DWORD mode;
+  return out != INVALID_HANDLE_VALUE && GetFileType(out) == FILE_TYPE_CHAR &&
+         GetConsoleMode(out, &mode);
+}
+
+// Text mode would turn every 0x0A byte of the samples into two.
+void prepare_output_for_audio() {
+  _setmode(_fileno(stdout), _O_BINARY);
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
+}
+
+} // namespace pcmtap
