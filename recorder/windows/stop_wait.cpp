@@ -47,6 +47,9 @@ StopWait::StopWait() {
     error_ = ENOMEM;
     return;
   }
+  ResetEvent(stop_event);
+  character_read = false;
+  interrupts = 0;
   SetConsoleCtrlHandler(on_console_event, TRUE);
   HANDLE reader = CreateThread(nullptr, 0, read_input, nullptr, 0, nullptr);
   if (!reader) {
