@@ -1,0 +1,6 @@
+# Cross-builds pcmtap.exe for 32-bit Windows with mingw-w64:
+#   cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/i686-w64-mingw32.cmake
+set(CMAKE_SYSTEM_PROCESSOR i686)
+set(PCMTAP_MINGW i686-w64-mingw32)
+set(PCMTAP_WINE /usr/lib/wine/wine)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)
