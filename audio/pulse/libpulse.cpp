@@ -90,6 +90,6 @@ PCMTAP_FORWARD(size_t, pa_stream_readable_size, (const pa_stream *s), (s))
 PCMTAP_FORWARD(int, pa_stream_disconnect, (pa_stream * s), (s))
 PCMTAP_FORWARD(void, pa_stream_unref, (pa_stream * s), (s))
 PCMTAP_FORWARD(size_t, pa_usec_to_bytes,
-               (pa_usec_t t, const pa_sample_spec *spec), (t, spec))
+               (pa_usec_t t, const pa_sample_spec *format), (t, format))
 PCMTAP_FORWARD(const char *, pa_strerror, (int error), (error))
 PCMTAP_FORWARD(pa_usec_t, pa_rtclock_now, (void), ())

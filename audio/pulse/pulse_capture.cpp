@@ -36,13 +36,13 @@ int PulseCapture::start() {
         err < 0)
       return err;
   }
-  pa_sample_spec spec = {PA_SAMPLE_S16LE, rate_, uint8_t(channels_)};
-  stream_ = pa_stream_new(connection_->context(), "pcmtap", &spec, nullptr);
+  pa_sample_spec format = {PA_SAMPLE_S16LE, rate_, uint8_t(channels_)};
+  stream_ = pa_stream_new(connection_->context(), "pcmtap", &format, nullptr);
   if (!stream_)
     return connection_->error(-ENOMEM);
   pa_buffer_attr attr;
   std::memset(&attr, 0xff, sizeof attr); // -1: the server's choice
-  attr.fragsize = uint32_t(pa_usec_to_bytes(kPieceUsec, &spec));
+  attr.fragsize = uint32_t(pa_usec_to_bytes(kPieceUsec, &format));
   // Pieces of the size asked for, not the source's own; and a source that
   // goes away ends the recording instead of moving it to another source,
   // which would record something else.
