@@ -12,8 +12,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <cstring>
 #include <fstream>
-#include <regex>
+#include <sstream>
 #include <thread>
 
 namespace pcmtap::test {
@@ -102,11 +103,20 @@ protected:
 
 TEST_P(Example, RecordsWhatItSays) {
   const std::string &line = GetParam();
-  std::smatch file;
-  ASSERT_TRUE(
-      std::regex_search(line, file, std::regex(R"(\S+\.(raw|wav|flac|mp3))")));
-  const std::string path = work_.file(file.str());
-  const std::string kind = file[1];
+  // The word naming the output file: the first that ends in one of these.
+  std::string name, kind;
+  std::istringstream words(line);
+  for (std::string word; name.empty() && words >> word;)
+    for (const char *ending : {"raw", "wav", "flac", "mp3"})
+      if (word.size() > std::strlen(ending) + 1 &&
+          word.compare(word.size() - std::strlen(ending), std::string::npos,
+                       ending) == 0 &&
+          word[word.size() - std::strlen(ending) - 1] == '.') {
+        name = word;
+        kind = ending;
+      }
+  ASSERT_FALSE(name.empty()) << line;
+  const std::string path = work_.file(name);
 
   ChildOptions options;
   options.env = environment();
