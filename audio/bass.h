@@ -10,7 +10,9 @@
 // Linked into the program, not imported from a DLL; the calling convention
 // stays the Windows API's.
 #define BASSDEF(type) type __stdcall
+#ifndef CALLBACK
 #define CALLBACK __stdcall
+#endif
 #else
 #define BASSDEF(type) type
 #define CALLBACK
@@ -20,8 +22,14 @@
 extern "C" {
 #endif
 
+#ifdef _WIN32
+// The Windows API's own, so that this header and windows.h can meet.
+typedef unsigned long DWORD;
+typedef int BOOL;
+#else
 typedef uint32_t DWORD;
 typedef int32_t BOOL;
+#endif
 typedef DWORD HRECORD;
 
 // Input flags word returned by BASS_RecordGetInput.

@@ -56,7 +56,7 @@ BOOL CALLBACK write_block(HRECORD, const void *buffer, DWORD length, void *) {
     outcome.bytes_written.fetch_add(length, std::memory_order_relaxed);
     return 1;
   }
-  outcome.write_errno = errno != 0 ? errno : EIO;
+  outcome.write_errno = output_write_error();
   StopWait::recording_ended();
   return 0;
 }
@@ -142,7 +142,7 @@ void finish_recording(StatusLine &status) {
   BASS_RecordFree();
   BASS_Free();
   if (outcome.write_errno == 0 && std::fflush(stdout) != 0)
-    outcome.write_errno = errno != 0 ? errno : EIO;
+    outcome.write_errno = output_write_error();
   {
     std::lock_guard<std::mutex> lock(mutex);
     done = true;

@@ -17,6 +17,11 @@ bool output_is_terminal();
 // split at a buffer's edge nor held back waiting for the next one.
 void prepare_output_for_audio();
 
+// Why the write to standard output that just failed failed, as an errno
+// value; asked on the writing thread, straight after the failure.  A reader
+// that went away is EPIPE however the platform puts it.
+int output_write_error();
+
 } // namespace pcmtap
 
 #endif

@@ -173,10 +173,8 @@ TEST_F(WineOutput, AFullDiskEndsTheRecording) {
             "pcmtap: write <stdout>: No space left on device\r\n");
 }
 
-// As on Linux, a reader that goes away ends pcmtap quietly.  Disabled until
-// the front end knows the closed pipe: msvcrt turns the write's
-// ERROR_NO_DATA into EINVAL, not EPIPE, and pcmtap says "Invalid argument".
-TEST_F(WineOutput, DISABLED_AClosedPipeEndsTheRecordingQuietly) {
+// As on Linux, a reader that goes away ends pcmtap quietly.
+TEST_F(WineOutput, AClosedPipeEndsTheRecordingQuietly) {
   Child into_pipe(wine_pcmtap("-"), wine_options(tone.environment()));
   ASSERT_TRUE(into_pipe.wait_for_output(1)) << into_pipe.err();
   into_pipe.close_output();

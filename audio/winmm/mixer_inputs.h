@@ -1,7 +1,7 @@
 // The recording device's inputs as its mixer has them: the source lines of
 // the wave-in destination, switched through the destination's MUX or MIXER
 // control where it has one, otherwise through each line's MUTE control.
-// Free of windows.h, which cannot share a file with bass.h's DWORD.
+// Free of windows.h, which the engine need not see.
 #ifndef PCMTAP_AUDIO_WINMM_MIXER_INPUTS_H
 #define PCMTAP_AUDIO_WINMM_MIXER_INPUTS_H
 

@@ -1,5 +1,5 @@
 // The default recording device (WAVE_MAPPER) as a capture device.  Free of
-// windows.h, which cannot share a file with bass.h's DWORD.
+// windows.h, which the engine need not see.
 #ifndef PCMTAP_AUDIO_WINMM_WINMM_CAPTURE_H
 #define PCMTAP_AUDIO_WINMM_WINMM_CAPTURE_H
 

@@ -1,6 +1,6 @@
 // What waveIn and waveOut share: this backend's error codes and the check
-// of the default output device.  Free of windows.h, which cannot share a
-// file with bass.h's DWORD.
+// of the default output device.  Free of windows.h, which the engine need
+// not see.
 #ifndef PCMTAP_AUDIO_WINMM_WINMM_WAVE_H
 #define PCMTAP_AUDIO_WINMM_WINMM_WAVE_H
 

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 
 namespace pcmtap {
@@ -33,5 +34,7 @@ void prepare_output_for_audio() {
     fcntl(STDOUT_FILENO, F_SETPIPE_SZ, kPipeBytes); // a wish, not a need
 #endif
 }
+
+int output_write_error() { return errno != 0 ? errno : EIO; }
 
 } // namespace pcmtap

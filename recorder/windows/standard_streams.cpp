@@ -4,6 +4,7 @@
 #include <io.h>
 #include <windows.h>
 
+#include <cerrno>
 #include <cstdio>
 
 namespace pcmtap {
@@ -24,6 +25,17 @@ bool output_is_terminal() {
 void prepare_output_for_audio() {
   _setmode(_fileno(stdout), _O_BINARY);
   std::setvbuf(stdout, nullptr, _IONBF, 0);
+}
+
+// The C runtime calls a pipe whose reader has closed it EINVAL; the Windows
+// error is still there to ask.  Windows says ERROR_NO_DATA, Wine over a
+// Unix pipe ERROR_PIPE_NOT_CONNECTED.
+int output_write_error() {
+  DWORD error = GetLastError();
+  if (error == ERROR_NO_DATA || error == ERROR_PIPE_NOT_CONNECTED ||
+      error == ERROR_BROKEN_PIPE)
+    return EPIPE;
+  return errno != 0 ? errno : EIO;
 }
 
 } // namespace pcmtap
