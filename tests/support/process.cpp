@@ -141,12 +141,13 @@ Child::~Child() {
 void Child::read_stream(int fd, bool is_stdout) {
   char buffer[65536];
   for (;;) {
+    size_t most = sizeof buffer;
     {
       std::unique_lock<std::mutex> lock(mutex_);
       changed_.wait(lock, [&] { return !is_stdout || out_budget_ != 0; });
+      if (is_stdout)
+        most = std::min(most, out_budget_);
     }
-    size_t most =
-        is_stdout ? std::min(sizeof buffer, out_budget_) : sizeof buffer;
     ssize_t n = read(fd, buffer, most);
     if (n < 0 && errno == EINTR)
       continue;
