@@ -74,10 +74,6 @@ TEST(PipewireServer, PcmtapListsAndRecordsTheSourceAndEndsWithTheServer) {
     auto fed =
         std::async(std::launch::async, feed, fifo,
                    counting_frames(1, kFrames) + std::string(8192 * 4, '\0'));
-    const auto leading_silence = [](const std::string &out) {
-      const size_t at = out.find_first_not_of('\0');
-      return at == std::string::npos ? out.size() : at / 4 * 4;
-    };
     EXPECT_TRUE(pcmtap.wait_until([&](const std::string &out) {
       return out.size() >= leading_silence(out) + kFrames * 4;
     })) << pcmtap.err();

@@ -114,10 +114,6 @@ TEST_F(Wine, RecordsTheFedFramesUntilACharacter) {
   auto fed =
       std::async(std::launch::async, feed_in_real_time, server.dir() + "/feed",
                  counting_frames(1, kFrames) + std::string(8820 * 4, '\0'));
-  const auto leading_silence = [](const std::string &out) {
-    const size_t at = out.find_first_not_of('\0');
-    return at == std::string::npos ? out.size() : at / 4 * 4;
-  };
   EXPECT_TRUE(pcmtap.wait_until([&](const std::string &out) {
     return out.size() >= leading_silence(out) + kFrames * 4;
   })) << pcmtap.err();

@@ -45,6 +45,11 @@ long long first_miscounted_frame(const std::string &bytes, uint32_t first) {
   return bytes.size() % 4 ? (long long)(bytes.size() / 4) : -1;
 }
 
+size_t leading_silence(const std::string &bytes) {
+  const size_t at = bytes.find_first_not_of('\0');
+  return at == std::string::npos ? bytes.size() : at / 4 * 4;
+}
+
 CountingCheck gaps_in(const std::string &bytes) {
   CountingCheck check;
   for (size_t i = 0; i + 4 <= bytes.size(); i += 4) {

@@ -19,6 +19,9 @@ std::string counting_frames(uint32_t first, size_t count);
 // Where the first frame of `bytes` breaks the count that starts at `first`,
 // or -1 when none does.
 long long first_miscounted_frame(const std::string &bytes, uint32_t first);
+// The bytes of silence, in whole frames, before a count that a source was
+// fed once its stream was running.
+size_t leading_silence(const std::string &bytes);
 
 // How the counting frames in `bytes` went.
 CountingCheck gaps_in(const std::string &bytes);
