@@ -39,6 +39,9 @@ public:
   // from.  Audio the device dropped on its own (an overrun, a suspend) is
   // recovered from here and added to `*lost`.
   virtual long read(void *dst, size_t max_frames, DeviceLosses *lost) = 0;
+  // At the stop, makes readable what the device recorded but still holds
+  // back, such as a buffer it has only partly filled.  Most hold nothing.
+  virtual void release_held_audio() {}
   virtual void stop() = 0;
 
   virtual const char *error_text(int err) const = 0;

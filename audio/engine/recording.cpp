@@ -76,8 +76,10 @@ void Recording::device_loop() {
       break;
     }
   }
-  if (err == 0 && !consumer_done_.load(std::memory_order_acquire))
+  if (err == 0 && !consumer_done_.load(std::memory_order_acquire)) {
+    source_.release_held_audio();
     drain_device();
+  }
   end_overflow();
   finish_producing(err);
 }

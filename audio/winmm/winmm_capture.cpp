@@ -51,6 +51,7 @@ public:
   int wait(const Wakeup &stop) override;
   long available() override;
   long read(void *dst, size_t max_frames, DeviceLosses *lost) override;
+  void release_held_audio() override;
   void stop() override;
   const char *error_text(int err) const override {
     return winmm_error_text(err);
@@ -154,6 +155,13 @@ int WinmmCapture::start() {
   running_ = true;
   last_read_time_ = now_seconds();
   return 0;
+}
+
+// The buffer being filled comes back marked done with what it holds; the
+// empty ones stay queued.
+void WinmmCapture::release_held_audio() {
+  if (running_)
+    waveInStop(wave_);
 }
 
 // Every buffer comes back marked done, with what it holds.
