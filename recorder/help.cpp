@@ -25,12 +25,12 @@ int help_mode(const char *arg) {
   std::printf(
       "Records raw 16-bit little-endian stereo 44,100 Hz audio to standard\n"
       "output, which must not be a terminal. Run pcmtap alone to list the\n"
-      "inputs. Recording stops on Enter, at the end of standard input, or\n"
-      "on SIGINT or SIGTERM; a second signal ends pcmtap at once.\n\n"
+      "inputs. %s\n"
       "Exit status: 0 after a complete recording or listing; 1 when the\n"
       "devices, the recording or the output failed; 2 for an input the\n"
       "device lacks, or an output that is a terminal.\n\n"
-      "See man pcmtap for more.\n");
+      "%s\n",
+      kWaysToStop, kMoreHelp);
   return text_output_status();
 }
 

@@ -15,6 +15,11 @@ bool is_help_option(const char *arg);
 // Prints the help or the version; returns the exit status.
 int help_mode(const char *arg);
 
+// The help's lines that differ by platform: what ends a recording, and
+// where to read more.
+extern const char *const kWaysToStop;
+extern const char *const kMoreHelp;
+
 } // namespace pcmtap
 
 #endif

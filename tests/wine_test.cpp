@@ -188,8 +188,8 @@ TEST(WineStartUp, WithoutAServerSaysTheFirstLine) {
     EXPECT_EQ(r.out, "RecordInit falied.\r\n") << arg;
     EXPECT_EQ(r.err, "pcmtap: no recording device: the default recording "
                      "device: There is no driver installed on your system! (no "
-                     "recording device is installed or enabled; see \"Choosing "
-                     "the device\" in man pcmtap)\r\n")
+                     "recording device is installed or enabled; the default "
+                     "devices are chosen in Windows' Sound settings)\r\n")
         << arg;
     EXPECT_EQ(wine_status(r.status), 1) << arg;
   }

@@ -52,6 +52,9 @@ public:
 
 // The backend this process records through, chosen once by the platform.
 std::unique_ptr<Backend> choose_backend();
+// Where the user reads on how the device is chosen, after a reason it
+// could not be had.
+extern const char *const kDeviceHint;
 
 } // namespace pcmtap
 

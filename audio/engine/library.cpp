@@ -42,9 +42,6 @@ Inputs *inputs_for(int input) {
   return size_t(input) < lib.inputs->count() ? lib.inputs.get() : nullptr;
 }
 
-// Where to read on, after the reason a device could not be had.
-const char *const kDeviceHint = "see \"Choosing the device\" in man pcmtap";
-
 bool open_recording_device() {
   Library &lib = library();
   // Chosen anew for each device opened: the setup may have changed since.

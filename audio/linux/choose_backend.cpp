@@ -99,12 +99,14 @@ std::unique_ptr<Backend> server_backend(const PulseTarget &target,
   if (asked_for)
     std::fprintf(stderr,
                  "pcmtap: no recording device: %s: %s (PCMTAP_AUDIO=server "
-                 "asks for one; see \"Choosing the device\" in man pcmtap)\n",
-                 PulseBackend::server_name(target).c_str(), why);
+                 "asks for one; %s)\n",
+                 PulseBackend::server_name(target).c_str(), why, kDeviceHint);
   return nullptr;
 }
 
 } // namespace
+
+const char *const kDeviceHint = "see \"Choosing the device\" in man pcmtap";
 
 std::unique_ptr<Backend> choose_backend() {
   alsa_silence_errors();

@@ -4,6 +4,9 @@
 
 namespace pcmtap {
 
+const char *const kDeviceHint =
+    "the default devices are chosen in Windows' Sound settings";
+
 std::unique_ptr<Backend> choose_backend() {
   return std::make_unique<WinmmBackend>();
 }
