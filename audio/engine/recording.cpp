@@ -32,7 +32,12 @@ Recording::Recording(CaptureSource &source, HRECORD handle, RECORDPROC *proc,
       ring_(ring_bytes),
       scratch_(
           new unsigned char[source.max_read_frames() * source.frame_bytes()]),
-      max_block_(kMaxBlockFrames * source.frame_bytes()) {}
+      max_block_(kMaxBlockFrames * source.frame_bytes()) {
+  if (source.keeps_unread_audio()) {
+    pace_ = Pace::kKeeping;
+    max_block_ = real_time_block_frames() * source.frame_bytes();
+  }
+}
 
 Recording::~Recording() { stop(); }
 
@@ -102,7 +107,7 @@ long Recording::read_some(size_t max_frames) {
   // gains nothing, and PulseAudio's plugin holds on to a piece it has
   // handed out only in part (should the server die then, the next call
   // into the plugin never returns).
-  if (pace_ != Pace::kRealTime)
+  if (pace_ == Pace::kUnknown || pace_ == Pace::kUnpaced)
     frames = std::min(frames, source_.max_read_frames());
   frames = std::min(frames, max_frames);
   DeviceLosses lost;
@@ -116,7 +121,8 @@ long Recording::read_some(size_t max_frames) {
   }
   // An unpaced device always has all that is asked for; one that ever has
   // less makes its audio as time goes by.
-  if (n >= 0 && size_t(n) < frames && pace_ != Pace::kRealTime)
+  if (n >= 0 && size_t(n) < frames &&
+      (pace_ == Pace::kUnknown || pace_ == Pace::kUnpaced))
     hand_over();
   if (n <= 0)
     return n;
@@ -128,7 +134,7 @@ long Recording::read_some(size_t max_frames) {
   ring_.commit(size_t(n) * frame);
   if (pace_ == Pace::kUnknown && ring_.filled() >= unpaced_proof_bytes())
     pace_ = Pace::kUnpaced;
-  if (pace_ == Pace::kUnpaced) {
+  if (pace_ == Pace::kUnpaced || pace_ == Pace::kKeeping) {
     while (deliver_available()) {
     }
     // Each block then comes into memory that is already in use, and

@@ -12,6 +12,7 @@ namespace {
 // wake-ups.
 const pa_usec_t kPieceUsec = 50 * PA_USEC_PER_MSEC;
 const size_t kMaxReadFrames = 16384;
+const uint32_t kServerQueueBytes = uint32_t{1} << 22;
 // The server answered a moment ago, when the device was opened.
 const unsigned kConnectMillis = 5000;
 
@@ -43,6 +44,9 @@ int PulseCapture::start() {
   pa_buffer_attr attr;
   std::memset(&attr, 0xff, sizeof attr); // -1: the server's choice
   attr.fragsize = uint32_t(pa_usec_to_bytes(kPieceUsec, &format));
+  // While the callback stalls, this is how much the server keeps for us
+  // (the most it grants any stream): 23.8 s.
+  attr.maxlength = kServerQueueBytes;
   // Pieces of the size asked for, not the source's own; and a source that
   // goes away ends the recording instead of moving it to another source,
   // which would record something else.

@@ -24,6 +24,8 @@ public:
   unsigned channels() const override { return channels_; }
   unsigned rate() const override { return rate_; }
   size_t max_read_frames() const override;
+  // The server queues the stream while it is not read (see open()).
+  bool keeps_unread_audio() const override { return true; }
 
   int start() override;
   int wait(const Wakeup &stop) override;
