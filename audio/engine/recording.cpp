@@ -32,12 +32,7 @@ Recording::Recording(CaptureSource &source, HRECORD handle, RECORDPROC *proc,
       ring_(ring_bytes),
       scratch_(
           new unsigned char[source.max_read_frames() * source.frame_bytes()]),
-      max_block_(kMaxBlockFrames * source.frame_bytes()) {
-  if (source.keeps_unread_audio()) {
-    pace_ = Pace::kKeeping;
-    max_block_ = real_time_block_frames() * source.frame_bytes();
-  }
-}
+      max_block_(kMaxBlockFrames * source.frame_bytes()) {}
 
 Recording::~Recording() { stop(); }
 
@@ -47,6 +42,11 @@ int Recording::start() {
   int err = source_.start();
   if (err < 0)
     return err;
+  if (source_.keeps_unread_audio()) {
+    pace_ = Pace::kKeeping;
+    max_block_.store(real_time_block_frames() * source_.frame_bytes(),
+                     std::memory_order_relaxed);
+  }
   try {
     start_threads_without_signals([this] {
       delivery_thread_ = std::thread(&Recording::delivery_loop, this);

@@ -82,6 +82,8 @@ PCMTAP_FORWARD(int, pa_stream_connect_record,
                (s, dev, attr, flags))
 PCMTAP_FORWARD(pa_stream_state_t, pa_stream_get_state, (const pa_stream *s),
                (s))
+PCMTAP_FORWARD(const pa_buffer_attr *, pa_stream_get_buffer_attr,
+               (pa_stream * s), (s))
 PCMTAP_FORWARD(int, pa_stream_peek,
                (pa_stream * s, const void **data, size_t *nbytes),
                (s, data, nbytes))

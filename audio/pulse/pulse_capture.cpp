@@ -32,6 +32,7 @@ size_t PulseCapture::max_read_frames() const { return kMaxReadFrames; }
 
 int PulseCapture::start() {
   stop();
+  keeps_unread_audio_ = false;
   if (!connection_) {
     if (int err = PulseConnection::open(server_, kConnectMillis, &connection_);
         err < 0)
@@ -44,8 +45,8 @@ int PulseCapture::start() {
   pa_buffer_attr attr;
   std::memset(&attr, 0xff, sizeof attr); // -1: the server's choice
   attr.fragsize = uint32_t(pa_usec_to_bytes(kPieceUsec, &format));
-  // While the callback stalls, this is how much the server keeps for us
-  // (the most it grants any stream): 23.8 s.
+  // While the callback stalls, the server keeps this much for us, 23.8 s,
+  // where it grants as much (PulseAudio's most for any stream).
   attr.maxlength = kServerQueueBytes;
   // Pieces of the size asked for, not the source's own; and a source that
   // goes away ends the recording instead of moving it to another source,
@@ -58,7 +59,11 @@ int PulseCapture::start() {
         return pa_stream_get_state(stream_) != PA_STREAM_CREATING;
       }))
     return connection_->error(pulse_error(PA_ERR_TIMEOUT));
-  return stream_error();
+  if (int err = stream_error(); err < 0)
+    return err;
+  const pa_buffer_attr *granted = pa_stream_get_buffer_attr(stream_);
+  keeps_unread_audio_ = granted && granted->maxlength >= kServerQueueBytes;
+  return 0;
 }
 
 void PulseCapture::stop() {
