@@ -1,5 +1,7 @@
 #include "messages.h"
 
+#include "standard_streams.h"
+
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -20,10 +22,13 @@ void warn(const char *format, ...) {
 }
 
 int text_output_status() {
-  // Text that did not reach its reader is not a success.
-  if (std::fflush(stdout) != 0) {
-    warn("write <stdout>: %s", std::strerror(errno));
-    return 1;
+  // Text that did not reach its reader is not a success.  The Windows C
+  // runtime may have written it already, failing, and have nothing left
+  // for the flush to fail on: the stream's error flag tells.
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    if (int err = output_write_error(); err != EPIPE)
+      warn("write <stdout>: %s", std::strerror(err));
+    return 1; // a reader that went away needs no word
   }
   return 0;
 }

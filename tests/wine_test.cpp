@@ -167,15 +167,26 @@ TEST_F(WineOutput, AFullDiskEndsTheRecording) {
             1); // with standard input still open
   EXPECT_EQ(on_full_disk.err(),
             "pcmtap: write <stdout>: No space left on device\r\n");
+
+  full.stdin_path = "/dev/null";
+  Result listing = run(wine_pcmtap(), full);
+  EXPECT_EQ(wine_status(listing.status), 1);
+  EXPECT_EQ(listing.err, "pcmtap: write <stdout>: No space left on device\r\n");
 }
 
-// As on Linux, a reader that goes away ends pcmtap quietly.
+// As on Linux, a reader that goes away ends pcmtap quietly, recording or
+// listing.
 TEST_F(WineOutput, AClosedPipeEndsTheRecordingQuietly) {
   Child into_pipe(wine_pcmtap("-"), wine_options(tone.environment()));
   ASSERT_TRUE(into_pipe.wait_for_output(1)) << into_pipe.err();
   into_pipe.close_output();
   EXPECT_EQ(wine_status(into_pipe.wait()), 1);
   EXPECT_EQ(into_pipe.err(), "");
+
+  Child listing(wine_pcmtap(), wine_options(tone.environment()));
+  listing.close_output();
+  EXPECT_EQ(wine_status(listing.wait()), 1);
+  EXPECT_EQ(listing.err(), "");
 }
 
 // No server: Wine has no recording device.  (Wine always has a playback
