@@ -13,8 +13,8 @@
 
 namespace pcmtap {
 
-// When standard error is a terminal, it is pointed at a pipe that a thread
-// of ours reads: every message, the library's too, then reaches the
+// When standard error is a terminal (a console on Windows), it is pointed
+// at a pipe that a thread of ours reads: every message, the library's too, then reaches the
 // terminal on a line of its own, and the losses it reports are added up.
 // The same thread redraws the line, so that neither a slow terminal nor the
 // drawing holds up the library's thread.  Anywhere else it does nothing.
@@ -37,11 +37,15 @@ public:
   void line_typed() { line_typed_ = true; }
 
 private:
+  // The platform's.
   void run();
-  void pass_on(std::string &pending, bool all);
+  void write_terminal(const std::string &text);
   void draw();
   void erase();
   void follow_echo();
+  // Every platform's.
+  void pass_on(std::string &pending, bool all);
+  std::string status_text();
   std::string summary() const;
 
   int terminal_ = -1; // standard error as it was
@@ -55,6 +59,7 @@ private:
   PeakMeter &meter_;
   const std::chrono::steady_clock::time_point started_;
   bool shown_ = false;
+  size_t drawn_ = 0; // the columns of the line last drawn
   uint64_t metered_bytes_ = 0;
   Peaks peaks_;
   bool clipped_[2] = {false, false};

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <future>
@@ -146,6 +147,41 @@ TEST_F(Wine, ListsInTextModeAndRefusesAnInputTheDeviceLacks) {
   EXPECT_EQ(refused.out, "");
   EXPECT_EQ(refused.err, "pcmtap: there is no input 1 on the recording device; "
                          "run pcmtap without arguments to list the inputs\r\n");
+}
+
+// What a console shows of `output`, for finding words in it: Wine's console
+// on a terminal draws each character by itself between escape sequences,
+// so those and all blanks are left out.
+std::string visible(const std::string &output) {
+  std::string text;
+  for (size_t i = 0; i < output.size(); ++i) {
+    if (output[i] == '\033' && i + 1 < output.size() && output[i + 1] == '[') {
+      i += 2;
+      while (i < output.size() && !std::isalpha(uint8_t(output[i])))
+        ++i;
+    } else if (!std::isspace(uint8_t(output[i]))) {
+      text += output[i];
+    }
+  }
+  return text;
+}
+
+// On a console the live line shows, and the summary takes its place.
+TEST_F(Wine, ShowsTheStatusLineOnAConsole) {
+  ChildOptions o = options();
+  o.stderr_terminal = true;
+  Child pcmtap(wine_pcmtap("-"), o);
+  EXPECT_TRUE(pcmtap.wait_until(
+      [](const std::string &err) {
+        return visible(err).find("Enterstops") != std::string::npos;
+      },
+      true))
+      << pcmtap.err();
+  pcmtap.write_stdin("x");
+  EXPECT_EQ(wine_status(pcmtap.wait()), 0);
+  EXPECT_NE(visible(pcmtap.err()).find("pcmtap:recorded0:00"),
+            std::string::npos)
+      << pcmtap.err();
 }
 
 // A source that never runs dry, so that a write meets the failure.

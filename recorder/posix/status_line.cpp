@@ -1,7 +1,5 @@
 #include "../status_line.h"
 
-#include "status_text.h"
-
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -18,7 +16,6 @@ namespace pcmtap {
 namespace {
 
 const auto kRedrawEvery = std::chrono::milliseconds(100);
-const double kBytesPerSecond = 44100.0 * 4;
 const char kErase[] = "\r\033[K";
 
 // A terminal that echoes each line typed on it, as a shell leaves it.
@@ -28,10 +25,12 @@ bool echoes_lines(int fd) {
          (modes.c_lflag & (ECHO | ICANON)) == (ECHO | ICANON);
 }
 
-void write_all(int fd, const std::string &text) {
+} // namespace
+
+void StatusLine::write_terminal(const std::string &text) {
   size_t done = 0;
   while (done < text.size()) {
-    ssize_t n = write(fd, text.data() + done, text.size() - done);
+    ssize_t n = write(terminal_, text.data() + done, text.size() - done);
     if (n < 0 && errno == EINTR)
       continue;
     if (n <= 0)
@@ -39,8 +38,6 @@ void write_all(int fd, const std::string &text) {
     done += size_t(n);
   }
 }
-
-} // namespace
 
 StatusLine::StatusLine(const std::atomic<uint64_t> &bytes, PeakMeter &meter)
     : bytes_(bytes), meter_(meter), started_(std::chrono::steady_clock::now()) {
@@ -116,52 +113,17 @@ void StatusLine::run() {
   pass_on(pending, true);
   erase();
   if (summary_wanted_)
-    write_all(terminal_, summary());
-}
-
-// Each whole line goes out on a line of its own, the status line erased
-// first; a line still being written waits for its end (or for `all`).
-void StatusLine::pass_on(std::string &pending, bool all) {
-  size_t end = all ? pending.size() : pending.rfind('\n') + 1;
-  if (end == 0 || pending.empty())
-    return;
-  erase();
-  std::string lines = pending.substr(0, end);
-  pending.erase(0, end);
-  write_all(terminal_, lines);
-  for (size_t at = 0; at < lines.size();) {
-    size_t eol = lines.find('\n', at);
-    lost_seconds_ += lost_seconds_in(lines.substr(at, eol - at));
-    at = eol == std::string::npos ? lines.size() : eol + 1;
-  }
+    write_terminal(summary());
 }
 
 void StatusLine::draw() {
-  uint64_t bytes = bytes_.load(std::memory_order_relaxed);
-  // With no new audio the last peaks stay up: no audio is not silence.
-  if (bytes != metered_bytes_) {
-    peaks_ = meter_.take();
-    metered_bytes_ = bytes;
-    clipped_[0] |= peaks_.left >= kClipMagnitude;
-    clipped_[1] |= peaks_.right >= kClipMagnitude;
-  }
-  std::chrono::duration<double> elapsed =
-      std::chrono::steady_clock::now() - started_;
-  std::string text = clock_text(elapsed.count()) + "  " + size_text(bytes) +
-                     "  " + meter_text('L', peaks_.left, clipped_[0]) + "  " +
-                     meter_text('R', peaks_.right, clipped_[1]) + " dBFS";
-  if (lost_seconds_ > 0) {
-    char lost[48];
-    std::snprintf(lost, sizeof lost, "  lost %.2f s", lost_seconds_);
-    text += lost;
-  }
-  text += "  Enter stops";
+  std::string text = status_text();
   // A line wider than the terminal would wrap, and could not be erased.
   winsize size = {};
   if (ioctl(terminal_, TIOCGWINSZ, &size) == 0 && size.ws_col > 1 &&
       text.size() >= size.ws_col)
     text.resize(size_t(size.ws_col) - 1);
-  write_all(terminal_, "\r" + text + "\033[K");
+  write_terminal("\r" + text + "\033[K");
   shown_ = true;
 }
 
@@ -171,27 +133,14 @@ void StatusLine::draw() {
 void StatusLine::follow_echo() {
   if (!line_typed_.exchange(false) || !echoes_lines(STDIN_FILENO))
     return;
-  write_all(terminal_, kErase + std::string("\033[A") + kErase);
+  write_terminal(kErase + std::string("\033[A") + kErase);
   shown_ = false;
 }
 
 void StatusLine::erase() {
   if (shown_)
-    write_all(terminal_, kErase);
+    write_terminal(kErase);
   shown_ = false;
-}
-
-std::string StatusLine::summary() const {
-  uint64_t bytes = bytes_.load(std::memory_order_relaxed);
-  std::string text = "pcmtap: recorded " +
-                     clock_text(double(bytes) / kBytesPerSecond) + " (" +
-                     size_text(bytes) + ")";
-  if (lost_seconds_ > 0) {
-    char lost[64];
-    std::snprintf(lost, sizeof lost, "; %.2f s of audio lost", lost_seconds_);
-    text += lost;
-  }
-  return text + "\n";
 }
 
 } // namespace pcmtap
