@@ -10,6 +10,7 @@ namespace pcmtap {
 namespace {
 
 const double kBytesPerSecond = 44100.0 * 4;
+const auto kRedrawEvery = std::chrono::milliseconds(100);
 
 } // namespace
 
@@ -28,6 +29,24 @@ void StatusLine::pass_on(std::string &pending, bool all) {
     lost_seconds_ += lost_seconds_in(lines.substr(at, eol - at));
     at = eol == std::string::npos ? lines.size() : eol + 1;
   }
+}
+
+void StatusLine::redraw_when_due(
+    std::chrono::steady_clock::time_point &next_draw) {
+  if (std::chrono::steady_clock::now() < next_draw)
+    return;
+  draw();
+  next_draw = std::chrono::steady_clock::now() + kRedrawEvery;
+}
+
+// Standard error is the terminal's again: the rest goes out, and the line
+// makes way for the summary.
+void StatusLine::end(std::string &pending) {
+  follow_echo();
+  pass_on(pending, true);
+  erase();
+  if (summary_wanted_)
+    write_terminal(summary());
 }
 
 std::string StatusLine::status_text() {

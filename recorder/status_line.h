@@ -45,6 +45,8 @@ private:
   void follow_echo();
   // Every platform's.
   void pass_on(std::string &pending, bool all);
+  void redraw_when_due(std::chrono::steady_clock::time_point &next_draw);
+  void end(std::string &pending);
   std::string status_text();
   std::string summary() const;
 

@@ -15,7 +15,6 @@
 namespace pcmtap {
 namespace {
 
-const auto kRedrawEvery = std::chrono::milliseconds(100);
 const char kErase[] = "\r\033[K";
 
 // A terminal that echoes each line typed on it, as a shell leaves it.
@@ -104,16 +103,9 @@ void StatusLine::run() {
     } else if (ready < 0 && errno != EINTR) {
       break;
     }
-    if (std::chrono::steady_clock::now() >= next_draw) {
-      draw();
-      next_draw = std::chrono::steady_clock::now() + kRedrawEvery;
-    }
+    redraw_when_due(next_draw);
   }
-  follow_echo();
-  pass_on(pending, true);
-  erase();
-  if (summary_wanted_)
-    write_terminal(summary());
+  end(pending);
 }
 
 void StatusLine::draw() {

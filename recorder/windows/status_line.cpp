@@ -10,7 +10,6 @@
 namespace pcmtap {
 namespace {
 
-const auto kRedrawEvery = std::chrono::milliseconds(100);
 // An anonymous pipe cannot be waited on with a timeout, so the thread
 // looks into it this often.
 const DWORD kLookEveryMillis = 20;
@@ -114,16 +113,9 @@ void StatusLine::run() {
     } else if (std::chrono::steady_clock::now() < next_draw) {
       Sleep(kLookEveryMillis);
     }
-    if (std::chrono::steady_clock::now() >= next_draw) {
-      draw();
-      next_draw = std::chrono::steady_clock::now() + kRedrawEvery;
-    }
+    redraw_when_due(next_draw);
   }
-  follow_echo();
-  pass_on(pending, true);
-  erase();
-  if (summary_wanted_)
-    write_terminal(summary());
+  end(pending);
 }
 
 // Spaces, not escape sequences, which older consoles print as they are,
