@@ -130,11 +130,44 @@ TEST_F(Wine, RecordsTheFedFramesUntilACharacter) {
   EXPECT_EQ(pcmtap.err(), "");
 }
 
-// Wine's mixer gives the recording device no source lines, so its one input
-// is the device's own line; standard output in text mode ends each line
-// with CRLF, as standard error does.
-TEST_F(Wine, ListsInTextModeAndRefusesAnInputTheDeviceLacks) {
+// Every recording endpoint Wine makes of the server's sources (its default
+// first, then each source in the server's order, monitors as line-in), then
+// what the computer plays, which Wine cannot record: refused with the reason,
+// nothing recorded.
+TEST_F(Wine, ListsTheEndpointsAndRefusesWhatTheComputerPlays) {
   Result listing = run(wine_pcmtap(), options());
+  EXPECT_EQ(listing.out,
+            "Usage: pcmtap # = use the device # from the list below\r\n"
+            "       pcmtap - = use the default device\r\n\r\n"
+            "+    0. Name=\"PulseAudio\", Type=\"microphone\"\r\n"
+            "     1. Name=\"Unix FIFO source " +
+                server.dir() +
+                "/feed\", Type=\"microphone\"\r\n"
+                "     2. Name=\"Monitor of Null Output\", Type=\"line-in\"\r\n"
+                "     3. Name=\"What the computer plays (PulseAudio)\", "
+                "Type=\"wave/pcm\"\r\n");
+  EXPECT_EQ(wine_status(listing.status), 0);
+  EXPECT_EQ(listing.err, "");
+
+  ChildOptions o = options();
+  o.stdin_path = "/dev/null";
+  Result loopback = run(wine_pcmtap("3"), o);
+  EXPECT_EQ(wine_status(loopback.status), 1);
+  EXPECT_EQ(loopback.out, "");
+  EXPECT_EQ(loopback.err,
+            "pcmtap: what the computer plays cannot be recorded here: this "
+            "endpoint cannot be recorded from here\r\n"
+            "pcmtap: cannot switch on input 3; the inputs are left as they "
+            "were\r\n");
+}
+
+// Through winmm, Wine's mixer gives the recording device no source lines,
+// so its one input is the device's own line; standard output in text mode
+// ends each line with CRLF, as standard error does.
+TEST_F(Wine, ThroughWinmmListsInTextModeAndRefusesAnInputTheDeviceLacks) {
+  ChildOptions winmm = options();
+  winmm.env.push_back("PCMTAP_AUDIO=winmm");
+  Result listing = run(wine_pcmtap(), winmm);
   EXPECT_EQ(listing.out,
             "Usage: pcmtap # = use the device # from the list below\r\n"
             "       pcmtap - = use the default device\r\n\r\n"
@@ -142,7 +175,7 @@ TEST_F(Wine, ListsInTextModeAndRefusesAnInputTheDeviceLacks) {
   EXPECT_EQ(wine_status(listing.status), 0);
   EXPECT_EQ(listing.err, "");
 
-  Result refused = run(wine_pcmtap("1"), options());
+  Result refused = run(wine_pcmtap("1"), winmm);
   EXPECT_EQ(wine_status(refused.status), 2);
   EXPECT_EQ(refused.out, "");
   EXPECT_EQ(refused.err, "pcmtap: there is no input 1 on the recording device; "
