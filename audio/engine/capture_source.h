@@ -27,11 +27,6 @@ public:
   size_t frame_bytes() const { return 2 * size_t{channels()}; }
   // The largest read worth making in one go.
   virtual size_t max_read_frames() const = 0;
-  // Whether the started device itself keeps what it records while nobody
-  // reads it, for as long as the ring would (a sound server may hold many
-  // seconds for each stream).  Such a device's audio is handed on by the
-  // thread that reads it, with no hand-off to another.
-  virtual bool keeps_unread_audio() const { return false; }
 
   // All errors are negative errno values.
   virtual int start() = 0;

@@ -42,11 +42,6 @@ int Recording::start() {
   int err = source_.start();
   if (err < 0)
     return err;
-  if (source_.keeps_unread_audio()) {
-    pace_ = Pace::kKeeping;
-    max_block_.store(real_time_block_frames() * source_.frame_bytes(),
-                     std::memory_order_relaxed);
-  }
   try {
     start_threads_without_signals([this] {
       delivery_thread_ = std::thread(&Recording::delivery_loop, this);
@@ -134,7 +129,7 @@ long Recording::read_some(size_t max_frames) {
   ring_.commit(size_t(n) * frame);
   if (pace_ == Pace::kUnknown && ring_.filled() >= unpaced_proof_bytes())
     pace_ = Pace::kUnpaced;
-  if (pace_ == Pace::kUnpaced || pace_ == Pace::kKeeping) {
+  if (pace_ == Pace::kUnpaced) {
     while (deliver_available()) {
     }
     // Each block then comes into memory that is already in use, and
@@ -188,9 +183,10 @@ void Recording::drain_device() {
   while (pending > 0 && !consumer_done_.load(std::memory_order_acquire)) {
     long n = read_some(pending);
     if (n <= 0)
-      return;
+      break;
     pending -= std::min(pending, size_t(n));
   }
+  read_some(0); // losses the device knows of only at the stop
 }
 
 void Recording::finish_producing(int err) {

@@ -1,11 +1,12 @@
 // One running recording.  A device thread reads frames from the capture
 // device into a ring.  From an unpaced device (one that always has audio,
-// as a file has) or one that keeps what is not read (a sound server's
-// stream) it hands each block to the callback itself: such a device loses
-// nothing by waiting, and no hand-off is the cheapest.  Any other real-time
-// device's audio is handed from the ring to the callback by a delivery
-// thread, so that the device thread never waits for the callback and a
-// slow consumer costs buffer space, not audio.
+// as a file has) it hands each block to the callback itself: such a device
+// loses nothing by waiting, and no hand-off is the cheapest.  A real-time
+// device's audio, a sound server's included, is handed from the ring to the
+// callback by a delivery thread, so that the device thread never waits for
+// the callback and a slow consumer costs buffer space, not audio: what the
+// ring cannot take is dropped here, where it is counted and reported, and
+// never by a device or server that would not say so.
 #ifndef PCMTAP_AUDIO_ENGINE_RECORDING_H
 #define PCMTAP_AUDIO_ENGINE_RECORDING_H
 
@@ -85,9 +86,7 @@ private:
   // device holds at its start (unpaced), nothing is delivered: the device
   // thread must never wait for the callback while a real-time device
   // could be filling up.
-  // A device that keeps its unread audio is real time from the start, and
-  // read out and delivered by the device thread (kKeeping).
-  enum class Pace { kUnknown, kUnpaced, kRealTime, kKeeping };
+  enum class Pace { kUnknown, kUnpaced, kRealTime };
   Pace pace_ = Pace::kUnknown;
   uint64_t overflow_frames_ = 0; // dropped in the current full-ring episode
 
