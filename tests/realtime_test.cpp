@@ -26,18 +26,6 @@ protected:
   VirtualDevices devices_;
 };
 
-// The figure of the loss message `head` ... `tail`, or -1 when none came.
-double reported_loss(const std::string &err, const std::string &cause,
-                     const std::string &head = "pcmtap: overrun: ") {
-  std::string tail =
-      " s of audio lost" + (cause.empty() ? "" : " (" + cause + ")") + "\n";
-  size_t end = err.find(tail);
-  size_t start = err.rfind(head, end);
-  if (end == std::string::npos || start == std::string::npos)
-    return -1;
-  return std::atof(err.c_str() + start + head.size());
-}
-
 TEST_F(RealTime, AReaderThatStallsTenSecondsGetsEveryFrame) {
   CheckedRecording rec(
       card(), {"count", "--stall-at", "176400", "--stall-ms", "10000"});
