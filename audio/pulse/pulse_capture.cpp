@@ -18,8 +18,8 @@ const size_t kMaxReadFrames = 16384;
 // Room for what arrives in one round of the main loop, many pieces even
 // on a busy machine; what does not fit waits in libpulse.
 const size_t kHeldBytes = size_t{1} << 18;
-// The most the server keeps for a stream, should the device thread itself
-// be held up: 23.8 s, PulseAudio's most for any stream.
+// While nobody reads the stream the server keeps this much for it, 23.8 s,
+// where it grants as much (PulseAudio's most for any stream).
 const uint32_t kServerQueueBytes = uint32_t{1} << 22;
 // The server answered a moment ago, when the device was opened.
 const unsigned kConnectMillis = 5000;
@@ -47,6 +47,7 @@ size_t PulseCapture::max_read_frames() const { return kMaxReadFrames; }
 
 int PulseCapture::start() {
   stop();
+  keeps_unread_audio_ = false;
   if (!connection_) {
     if (int err = PulseConnection::open(server_, kConnectMillis, &connection_);
         err < 0)
@@ -76,6 +77,8 @@ int PulseCapture::start() {
   if (int err = stream_error(); err < 0)
     return err;
   note_suspended(pa_stream_is_suspended(stream_) == 1);
+  const pa_buffer_attr *granted = pa_stream_get_buffer_attr(stream_);
+  keeps_unread_audio_ = granted && granted->maxlength >= kServerQueueBytes;
   return 0;
 }
 
@@ -85,6 +88,7 @@ void PulseCapture::stop() {
   if (stop_event_) {
     pa_mainloop_get_api(connection_->mainloop())->io_free(stop_event_);
     stop_event_ = nullptr;
+    stop_fd_ = -1;
   }
   if (!stream_)
     return;
@@ -150,9 +154,12 @@ int PulseCapture::stream_error() const {
 int PulseCapture::wait(const Wakeup &stop) {
   if (held_bytes() >= frame_bytes())
     return 0;
-  if (!stop_event_) {
+  if (stop.fd() != stop_fd_) {
     pa_mainloop_api *api = pa_mainloop_get_api(connection_->mainloop());
+    if (stop_event_)
+      api->io_free(stop_event_);
     stop_event_ = api->io_new(api, stop.fd(), PA_IO_EVENT_INPUT, ignore, this);
+    stop_fd_ = stop.fd();
   }
   // One round of the loop: it returns once the server has sent something
   // or the stop came.

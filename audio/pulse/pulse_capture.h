@@ -25,6 +25,8 @@ public:
   unsigned channels() const override { return channels_; }
   unsigned rate() const override { return rate_; }
   size_t max_read_frames() const override;
+  // When the server granted the queue asked for (see start()).
+  bool keeps_unread_audio() const override { return keeps_unread_audio_; }
 
   int start() override;
   int wait(const Wakeup &stop) override;
@@ -52,6 +54,8 @@ private:
   std::unique_ptr<PulseConnection> connection_;
   pa_stream *stream_ = nullptr;
   pa_io_event *stop_event_ = nullptr;
+  int stop_fd_ = -1;
+  bool keeps_unread_audio_ = false;
   // The piece the server handed us, while part of it is still to be read.
   const unsigned char *piece_ = nullptr;
   size_t piece_size_ = 0;
