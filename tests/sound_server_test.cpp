@@ -91,12 +91,7 @@ TEST_F(ServerLosses, ASuspendedSourceIsSaidAsTheTimeItSlept) {
   std::this_thread::sleep_for(std::chrono::seconds(3));
   card_.server->pactl("suspend-source " + card_.source + " 0");
   ASSERT_TRUE(rec.wait_for_frames(3 * kRate)); // and it records on
-  rec.recorder().write_stdin("\n");
-  EXPECT_EQ(rec.recorder().wait(), 0);
-  CheckSummary s = rec.summary();
-  EXPECT_EQ(s.gaps, 1u);
-  EXPECT_EQ(s.errors, 0u);
-  double lost = double(s.lost) / kRate;
+  double lost = stop_with_one_gap(rec);
   const std::string &err = rec.recorder().err();
   EXPECT_GT(lost, 2.5);
   EXPECT_NEAR(reported_loss(err, "", "pcmtap: device suspended: "), lost, 0.5)

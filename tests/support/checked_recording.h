@@ -43,6 +43,10 @@ private:
 double reported_loss(const std::string &err, const std::string &cause,
                      const std::string &head = "pcmtap: overrun: ");
 
+// Stops the recording with a character and checks that it ended well, the
+// count whole but for one gap: the seconds lost in that gap.
+double stop_with_one_gap(CheckedRecording &rec);
+
 // Records from `env`'s device through a 35 s stall of the reader, longer
 // than pcmtap and the pipe hold, and checks that the audio that did not fit
 // is one gap in the count, said once with its length, and that the count
