@@ -16,8 +16,8 @@ grep -q 'Name="Sine source' "$scratch/err" || fail "no listing: $(cat "$scratch/
 grep -q '^demo: recorded demo.wav: ' "$scratch/err" || fail "no summary"
 
 wav=$scratch/demo.wav
-[ "$(soxi -r "$wav")" = 44100 ] && [ "$(soxi -c "$wav")" = 2 ] &&
-  [ "$(soxi -b "$wav")" = 16 ] || fail "not 16-bit stereo 44.1 kHz: $(soxi "$wav")"
+format="$(soxi -r "$wav") $(soxi -c "$wav") $(soxi -b "$wav")"
+[ "$format" = "44100 2 16" ] || fail "not 16-bit stereo 44.1 kHz: $format"
 stat=$(sox "$wav" -n remix - stat 2>&1)
 length=$(printf '%s\n' "$stat" | sed -n 's/^Length (seconds): *//p')
 frequency=$(printf '%s\n' "$stat" | sed -n 's/^Rough   frequency: *//p')
