@@ -18,7 +18,9 @@ bool is_help_option(const char *arg) {
 
 int help_mode(const char *arg) {
   if (std::strcmp(arg, "--version") == 0) {
-    std::printf("pcmtap %s\n", PCMTAP_VERSION);
+    std::printf("pcmtap %s\n"
+                "License: MIT <https://opensource.org/licenses/MIT>\n",
+                PCMTAP_VERSION);
     return text_output_status();
   }
   print_usage();

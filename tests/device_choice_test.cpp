@@ -2,6 +2,7 @@
 // source.  Two sine sources of different pitch tell which one was recorded.
 #include "process.h"
 #include "pulse_server.h"
+#include "virtual_devices.h"
 
 #include <gtest/gtest.h>
 
@@ -45,6 +46,45 @@ TEST(ChoosingTheDevice, PulseSourcePicksTheServersSource) {
   EXPECT_NEAR(recorded_frequency(env), 441, 10);
   env.push_back("PULSE_SOURCE=high");
   EXPECT_NEAR(recorded_frequency(env), 1000, 10);
+}
+
+// ALSA's default may lead to a server on its capture side only, or name a
+// server that is not there and a device to fall back on: pcmtap follows the
+// server where one answers, and otherwise records through ALSA without a
+// word about servers.
+TEST(ChoosingTheDevice, FollowsTheCaptureSideToAServerOrFallsBackQuietly) {
+  PulseServer server({"load-module module-sine-source source_name=low "
+                      "frequency=441 rate=44100 "
+                      "source_properties=device.description=Low",
+                      "set-default-source low",
+                      "load-module module-null-sink sink_name=out"});
+  TempDir dir;
+  auto config = [&](const std::string &server_address) {
+    std::string path = dir.file("asound.conf");
+    write_file(path, "pcm_type.vcard { lib \"" VIRTUAL_CARD_PATH "\" }\n"
+                     "pcm.card { type vcard realtime true }\n"
+                     "pcm.!default { type asym\n"
+                     "  capture.pcm { type pulse server \"" +
+                         server_address +
+                         "\" fallback \"card\" }\n"
+                         "  playback.pcm { type null } }\n");
+    ChildOptions options;
+    options.env = server.environment();
+    options.env.push_back("ALSA_CONFIG_PATH=" + path);
+    return options;
+  };
+
+  Result listing = run({PCMTAP_PATH}, config(server.socket()));
+  EXPECT_EQ(listing.status, 0) << listing.err;
+  EXPECT_NE(listing.out.find("+    0. Name=\"Low\""), std::string::npos)
+      << listing.out;
+
+  Child pcmtap({PCMTAP_PATH, "-"}, config("unix:" + dir.file("none")));
+  ASSERT_TRUE(pcmtap.wait_for_output(kBytesPerSecond)) << pcmtap.err();
+  pcmtap.write_stdin("\n");
+  EXPECT_EQ(pcmtap.wait(), 0);
+  EXPECT_EQ(pcmtap.err(), "");
+  EXPECT_EQ(gaps_in(pcmtap.out()).errors, 0u); // the card's frames
 }
 
 } // namespace

@@ -1,19 +1,23 @@
 // The README's examples, each line run as it stands through `sh -c` with
 // the real sox, ffmpeg and aplay, pcmtap recording from the real-time
-// virtual card, and what they wrote read back with ffmpeg: an example that
-// does not work as written fails here.
+// virtual card (or, for what the computer plays, from a sound server whose
+// default sink plays a tone), and what they wrote read back with ffmpeg or
+// sox: an example that does not work as written fails here.
 #include "process.h"
+#include "pulse_server.h"
 #include "virtual_devices.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <thread>
 
@@ -44,8 +48,8 @@ bool has(const std::string &line, const std::string &word) {
 
 TEST(Readme, ShowsEveryKindOfExample) {
   std::vector<std::string> lines = readme_examples();
-  for (const char *kind :
-       {"sox ", ".wav", ".flac", "ffmpeg ", "aplay ", "head -c", "kill -INT"})
+  for (const char *kind : {"sox ", ".wav", ".flac", "ffmpeg ", "aplay ",
+                           "head -c", "kill -INT", "@DEFAULT_MONITOR@"})
     EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
                             [&](const std::string &l) { return has(l, kind); }))
         << "no example with " << kind;
@@ -99,13 +103,30 @@ std::string tool_output(std::vector<std::string> argv) {
 
 class Example : public ::testing::TestWithParam<std::string> {
 protected:
-  std::vector<std::string> environment() {
-    devices_.capture_from_card({"realtime true", "buffer_frames 22050"});
+  std::vector<std::string> environment(const std::string &line) {
     std::string bin = std::filesystem::path(PCMTAP_PATH).parent_path();
-    return {devices_.alsa_config_env(),
-            "PATH=" + bin + ":" + std::getenv("PATH")};
+    std::string path = "PATH=" + bin + ":" + std::getenv("PATH");
+    if (plays_tone(line)) {
+      server_ = std::make_unique<PulseServer>(std::vector<std::string>{
+          "load-module module-null-sink sink_name=speakers",
+          "set-default-sink speakers",
+          "load-module module-sine sink=speakers frequency=440",
+          // A default source of another pitch, which the line must avoid.
+          "load-module module-sine-source source_name=mic frequency=1000",
+          "set-default-source mic"});
+      std::vector<std::string> env = server_->environment();
+      env.push_back(path);
+      return env;
+    }
+    devices_.capture_from_card({"realtime true", "buffer_frames 22050"});
+    return {devices_.alsa_config_env(), path};
+  }
+  // Lines that record what the computer plays get a server playing a tone.
+  static bool plays_tone(const std::string &line) {
+    return has(line, "@DEFAULT_MONITOR@");
   }
   VirtualDevices devices_;
+  std::unique_ptr<PulseServer> server_;
   TempDir work_;
 };
 
@@ -127,7 +148,7 @@ TEST_P(Example, RecordsWhatItSays) {
   const std::string path = work_.file(name);
 
   ChildOptions options;
-  options.env = environment();
+  options.env = environment(line);
   Child shell({"/usr/bin/env", "-C", work_.path(), "sh", "-c", line}, options);
   // A line without its own end records until Enter, once there is a
   // second of audio to check.
@@ -161,6 +182,22 @@ TEST_P(Example, RecordsWhatItSays) {
     // Lossy: the frames do not survive, the length does (give or take the
     // encoder's padding).
     EXPECT_GE(audio.size(), kBytesPerSecond * 9 / 10);
+    return;
+  }
+  if (plays_tone(line)) {
+    // The tone arrives: its pitch from the upward zero crossings of the
+    // left channel.
+    ASSERT_GE(audio.size(), kBytesPerSecond);
+    int crossings = 0;
+    int16_t last = 0;
+    for (size_t i = 0; i + 4 <= audio.size(); i += 4) {
+      int16_t left;
+      std::memcpy(&left, &audio[i], 2);
+      crossings += last < 0 && left >= 0;
+      last = left;
+    }
+    const double seconds = static_cast<double>(audio.size()) / kBytesPerSecond;
+    EXPECT_NEAR(crossings / seconds, 440, 10);
     return;
   }
   CountingCheck check = gaps_in(audio);

@@ -77,7 +77,9 @@ TEST_F(FrontEnd, FailedStartUpPrintsItsLineAloneAndFails) {
 
 TEST_F(FrontEnd, HelpAndVersionTouchNoDevice) {
   Result version = run_fake({"--version"}, {kThreeInputs});
-  EXPECT_EQ(version.out, "pcmtap 1.0.0\n");
+  EXPECT_EQ(version.out,
+            "pcmtap 1.0.0\n"
+            "License: MIT <https://opensource.org/licenses/MIT>\n");
   Result help = run_fake({"--help"}, {kThreeInputs});
   EXPECT_EQ(help.out.rfind("Usage: pcmtap # = use the device # from the "
                            "list below\n",

@@ -144,6 +144,29 @@ TEST_F(Library, ConvertsForADeviceThatCannotTakeTheFormat) {
   EXPECT_FALSE(collector.partial_frame);
 }
 
+// The device is opened for 44.1 kHz stereo; a recording asked for in
+// another format is recorded in that one.  The card counts in mono at
+// 22,050 Hz, so each sample is one more than the last only if nothing was
+// converted.
+TEST_F(Library, RecordsInTheFormatTheRecordingAsksFor) {
+  VirtualDevices devices;
+  devices.capture_from_card({"rate 22050", "channels 1"});
+  use(devices);
+  ASSERT_TRUE(BASS_RecordInit(-1));
+  Collector collector;
+  ASSERT_TRUE(BASS_RecordStart(22050, 1, 0, Collector::proc, &collector));
+  collector.wait_for(44100);
+  ASSERT_TRUE(BASS_RecordFree());
+  const std::string &bytes = collector.bytes;
+  uint16_t first;
+  std::memcpy(&first, bytes.data(), 2);
+  for (size_t i = 0; i + 2 <= bytes.size(); i += 2) {
+    uint16_t sample;
+    std::memcpy(&sample, bytes.data() + i, 2);
+    ASSERT_EQ(sample, uint16_t(first + i / 2)) << i;
+  }
+}
+
 TEST_F(Library, ADeviceThatGoesAwayEndsTheRecordingWithANullBlock) {
   VirtualDevices devices;
   std::string fail_file = devices.dir().file("unplugged");

@@ -1,5 +1,6 @@
 // The private PipeWire test bed: pipewire-pulse carries a pipe source's
 // frames exactly to a recording client, and nothing outlives the server.
+#include "checked_recording.h"
 #include "pipewire_server.h"
 #include "process.h"
 #include "virtual_devices.h"
@@ -11,6 +12,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <filesystem>
 #include <future>
@@ -21,16 +23,23 @@ namespace {
 bool process_exists(pid_t pid) { return ::kill(pid, 0) == 0 || errno != ESRCH; }
 
 // Writes `bytes` into the FIFO as the pipe source takes them, which is at
-// the graph's pace. False when it takes nothing for 20 s (a hang).
-bool feed(const std::string &fifo, const std::string &bytes) {
+// the graph's pace, until `cancel` is set. False when it takes nothing for
+// 20 s (a hang).
+bool feed(const std::string &fifo, const std::string &bytes,
+          const std::atomic<bool> *cancel = nullptr) {
   const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0)
     return false;
   size_t done = 0;
-  while (done < bytes.size()) {
+  int idle_ms = 0;
+  while (done < bytes.size() && !(cancel && *cancel)) {
     pollfd p = {fd, POLLOUT, 0};
-    if (::poll(&p, 1, 20000) == 0)
-      break;
+    if (::poll(&p, 1, 100) == 0) {
+      if ((idle_ms += 100) >= 20000)
+        break;
+      continue;
+    }
+    idle_ms = 0;
     const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
     if (n > 0)
       done += size_t(n);
@@ -38,7 +47,7 @@ bool feed(const std::string &fifo, const std::string &bytes) {
       break;
   }
   ::close(fd);
-  return done == bytes.size();
+  return done == bytes.size() || (cancel && *cancel);
 }
 
 // pcmtap on PipeWire, through its PulseAudio server: the pipe source is an
@@ -71,9 +80,9 @@ TEST(PipewireServer, PcmtapListsAndRecordsTheSourceAndEndsWithTheServer) {
     // more comes, so silence follows the count to push it through.
     Child pcmtap({PCMTAP_PATH, "-"}, options);
     ASSERT_TRUE(pcmtap.wait_for_output(4)) << pcmtap.err();
-    auto fed =
-        std::async(std::launch::async, feed, fifo,
-                   counting_frames(1, kFrames) + std::string(8192 * 4, '\0'));
+    auto fed = std::async(
+        std::launch::async, feed, fifo,
+        counting_frames(1, kFrames) + std::string(8192 * 4, '\0'), nullptr);
     EXPECT_TRUE(pcmtap.wait_until([&](const std::string &out) {
       return out.size() >= leading_silence(out) + kFrames * 4;
     })) << pcmtap.err();
@@ -99,6 +108,23 @@ TEST(PipewireServer, PcmtapListsAndRecordsTheSourceAndEndsWithTheServer) {
   for (pid_t pid : pids)
     EXPECT_FALSE(process_exists(pid)) << pid;
   EXPECT_FALSE(std::filesystem::exists(dir));
+}
+
+// A reader that stalls longer than pcmtap can hold for it loses the same
+// on PipeWire as anywhere: one gap, said once with its length.
+TEST(PipewireServer, AStallLongerThanTheRingIsOneGapSaidOnce) {
+  PipewireServer server;
+  const std::string fifo = server.dir() + "/feed";
+  server.pactl("load-module module-pipe-source source_name=feed file=" + fifo +
+               " format=s16le rate=44100 channels=2");
+  server.pactl("set-default-source feed");
+  std::atomic<bool> cancel{false};
+  auto fed = std::async(std::launch::async, feed, fifo,
+                        counting_frames(1, 60 * 44100), &cancel);
+  expect_a_long_stall_reported(server.environment(),
+                               {"count", "--skip-silence", "1"});
+  cancel = true;
+  EXPECT_TRUE(fed.get());
 }
 
 } // namespace

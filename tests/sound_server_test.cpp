@@ -1,13 +1,19 @@
-// pcmtap on a desktop's default device: a PulseAudio server of the test's
-// own, playing a tone whose period is exactly 100 frames, so that audio
-// lost shows as missing duration and a cut as a break in the tone.
+// pcmtap on a desktop's default device, a PulseAudio server of the test's
+// own: playing a tone whose period is exactly 100 frames, so that audio
+// lost shows as missing duration and a cut as a break in the tone; or
+// carrying a sound card's counting frames, where every loss is a gap.
+#include "card_server.h"
 #include "checked_recording.h"
 #include "process.h"
 #include "pulse_server.h"
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <chrono>
+#include <cstdlib>
+#include <thread>
 
 namespace pcmtap::test {
 namespace {
@@ -43,18 +49,82 @@ TEST_F(SoundServer, AReaderThatStallsTenSecondsLosesNothing) {
   EXPECT_EQ(rec.recorder().err(), "");
 }
 
-TEST_F(SoundServer, AServerThatDiesEndsTheRecordingWithItsAudio) {
-  CheckedRecording rec(server_.environment(), {"tone", "100"});
+class ServerLosses : public ::testing::Test {
+protected:
+  void start(const std::vector<std::string> &card_settings = {}) {
+    card_ = start_card_server({card_settings});
+    env_ = card_.server->environment();
+  }
+  CardServer card_;
+  std::vector<std::string> env_;
+};
+
+// A reader downstream (`pcmtap - | aplay`) hears the audio soon only if the
+// server hands it on in small pieces: a sink's monitor runs at the latency
+// its client asks for, where the sink would otherwise render 2 s at once.
+TEST(SoundServerLatency, AsksTheServerForPiecesOfAtMost50ms) {
+  PulseServer server({"load-module module-null-sink sink_name=out",
+                      "load-module module-sine sink=out frequency=441",
+                      "set-default-source out.monitor"});
+  CheckedRecording rec(server.environment(), {"tone", "100"});
   ASSERT_TRUE(rec.wait_for_frames(kRate));
-  server_.kill_now();
+  std::string sources = server.pactl("list sources");
+  size_t at = sources.find("configured ", sources.find("Name: out.monitor"));
+  ASSERT_NE(at, std::string::npos) << sources;
+  EXPECT_LE(std::atol(sources.c_str() + at + 11), 50000) << sources;
+  rec.recorder().write_stdin("\n");
+  EXPECT_EQ(rec.recorder().wait(), 0);
+}
+
+TEST_F(ServerLosses, AStallLongerThanTheRingIsOneGapSaidOnce) {
+  start();
+  expect_a_long_stall_reported(env_, {"count"});
+}
+
+// The card's clock runs on while the server has it closed, so the time
+// the source slept is a gap in the count.
+TEST_F(ServerLosses, ASuspendedSourceIsSaidAsTheTimeItSlept) {
+  start({"shared_clock true"});
+  CheckedRecording rec(env_, {"count"});
+  ASSERT_TRUE(rec.wait_for_frames(kRate));
+  card_.server->pactl("suspend-source " + card_.source + " 1");
+  std::this_thread::sleep_for(std::chrono::seconds(3));
+  card_.server->pactl("suspend-source " + card_.source + " 0");
+  ASSERT_TRUE(rec.wait_for_frames(3 * kRate)); // and it records on
+  double lost = stop_with_one_gap(rec);
+  const std::string &err = rec.recorder().err();
+  EXPECT_GT(lost, 2.5);
+  EXPECT_NEAR(reported_loss(err, "", "pcmtap: device suspended: "), lost, 0.5)
+      << err;
+  EXPECT_EQ(err.find("overrun"), std::string::npos) << err;
+}
+
+// pcmtap sleeps through the server's last half second, then finds its
+// audio and the server's end at once: the audio is not lost with the
+// server.  (Half a second fits in the socket; what the server still held
+// when it died was never sent.)
+TEST_F(ServerLosses, AServerThatDiesLeavesAllItSentInTheOutput) {
+  start();
+  CheckedRecording rec(env_, {"count"});
+  ASSERT_TRUE(rec.wait_for_frames(kRate));
+  auto seen = std::chrono::steady_clock::now();
+  rec.recorder().send_signal(SIGSTOP);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  auto died = std::chrono::steady_clock::now();
+  card_.server->kill_now();
+  rec.recorder().send_signal(SIGCONT);
   // Standard input stays open: pcmtap must end on its own.
   EXPECT_EQ(rec.recorder().wait(), 1);
-  EXPECT_NE(rec.recorder().err().find("pcmtap: recording device: "),
-            std::string::npos)
+  EXPECT_EQ(rec.recorder().err().rfind("pcmtap: recording device: ", 0), 0u)
       << rec.recorder().err();
   CheckSummary s = rec.summary();
-  EXPECT_EQ(s.breaks, 0u);
+  EXPECT_EQ(s.gaps, 0u);
+  EXPECT_EQ(s.errors, 0u);
   EXPECT_EQ(s.partial, 0u);
+  // The card had made a second of audio when the checker had seen it; the
+  // server hands on what the card makes within a quarter of a second.
+  double sent = 1.0 + std::chrono::duration<double>(died - seen).count() - 0.25;
+  EXPECT_GE(double(s.frames) / kRate, sent);
 }
 
 // A server without a source gives the first start-up message, one without a
@@ -69,14 +139,16 @@ TEST(SoundServerStartUp, FailsWithTheFirstMissingDeviceAndSaysWhy) {
                   "PULSE_SERVER=unix:" + empty.dir() + "/none"});
   const struct {
     std::vector<std::string> env;
-    const char *out, *err;
+    const char *out;
+    std::string err;
   } cases[] = {
       {empty.environment(), "RecordInit falied.\n",
        "pcmtap: no recording device: sound server \"unix:"},
       {no_sink.environment(), "BASS_Init falied.\n",
        "pcmtap: no playback device: sound server \"unix:"},
       {nowhere, "RecordInit falied.\n",
-       "pcmtap: no recording device: sound server \"unix:"},
+       "pcmtap: no recording device: sound server \"unix:" + empty.dir() +
+           "/none\": "},
   };
   for (const auto &c : cases) {
     ChildOptions o;

@@ -29,13 +29,15 @@ public:
   virtual size_t max_read_frames() const = 0;
   // Whether the started device itself keeps what it records while nobody
   // reads it, for as long as the ring would (a sound server may hold many
-  // seconds for each stream).  Such a device's audio is handed on by the
-  // thread that reads it, with no hand-off to another.
+  // seconds for each stream).  Such a device is read and its audio handed
+  // on by one thread, and read by another only while a callback stalls.
   virtual bool keeps_unread_audio() const { return false; }
 
   // All errors are negative errno values.
   virtual int start() = 0;
-  // Blocks until frames can be read, or until `stop` is notified.
+  // Blocks until frames can be read, or until `stop` is notified.  Called
+  // by one thread at a time, not always the same one, and not always with
+  // the same `stop`.
   virtual int wait(const Wakeup &stop) = 0;
   // How many frames could be read right now without blocking.
   virtual long available() = 0;

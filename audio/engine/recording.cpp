@@ -24,6 +24,11 @@ const unsigned kRealTimeBlockMillis = 50;
 // second or two).
 const size_t kUnpacedProofSeconds = 5;
 
+// How often the delivery thread looks whether the device thread is still
+// in the same callback, for a device that keeps its unread audio: seldom,
+// as each look is a wake-up; such a device keeps many times as long.
+const unsigned kWatchMillis = 2000;
+
 } // namespace
 
 Recording::Recording(CaptureSource &source, HRECORD handle, RECORDPROC *proc,
@@ -37,12 +42,13 @@ Recording::Recording(CaptureSource &source, HRECORD handle, RECORDPROC *proc,
 Recording::~Recording() { stop(); }
 
 int Recording::start() {
-  if (!data_ready_.valid() || !stop_.valid())
+  if (!data_ready_.valid() || !stop_.valid() || !hand_back_.valid())
     return -EMFILE;
   int err = source_.start();
   if (err < 0)
     return err;
   if (source_.keeps_unread_audio()) {
+    keeping_ = true;
     pace_ = Pace::kKeeping;
     max_block_.store(real_time_block_frames() * source_.frame_bytes(),
                      std::memory_order_relaxed);
@@ -62,6 +68,7 @@ int Recording::start() {
 void Recording::stop() {
   stop_requested_.store(true, std::memory_order_release);
   stop_.notify_always();
+  hand_back_.notify_always();
   if (device_thread_.joinable())
     device_thread_.join();
   else if (delivery_thread_.joinable())
@@ -72,6 +79,8 @@ void Recording::stop() {
 }
 
 void Recording::device_loop() {
+  if (keeping_)
+    return keeping_loop();
   int err = 0;
   while (!stop_requested_.load(std::memory_order_acquire) &&
          !consumer_done_.load(std::memory_order_acquire)) {
@@ -87,6 +96,79 @@ void Recording::device_loop() {
   }
   end_overflow();
   finish_producing(err);
+}
+
+// The device thread of a device that keeps its unread audio: it reads the
+// device and hands the audio on itself, letting the device go while it is
+// in the callback.
+void Recording::keeping_loop() {
+  std::unique_lock<std::mutex> device(device_mutex_);
+  int err = 0;
+  while (!stop_requested_.load(std::memory_order_acquire) &&
+         !consumer_done_.load(std::memory_order_acquire)) {
+    long n = read_some(SIZE_MAX);
+    if (n < 0) {
+      err = int(n);
+      break;
+    }
+    if (ring_.filled() != 0) {
+      device.unlock();
+      deliver_as_reader();
+      device.lock();
+      // Nobody else fills or empties the ring now: each block comes into
+      // memory that is already in use, and in cache.
+      if (ring_.filled() == 0)
+        ring_.rewind();
+      continue;
+    }
+    if ((err = source_.wait(stop_)) < 0)
+      break;
+  }
+  if (err == 0 && !consumer_done_.load(std::memory_order_acquire)) {
+    source_.release_held_audio();
+    drain_device();
+  }
+  end_overflow();
+  device.unlock();
+  finish_producing(err);
+}
+
+void Recording::deliver_as_reader() {
+  in_callback_.store(true);
+  do
+    callbacks_.fetch_add(1, std::memory_order_relaxed);
+  while (deliver_available());
+  in_callback_.store(false);
+  // The stand-in, should one be reading, lets the device go at once.
+  if (taken_over_.load())
+    hand_back_.notify_always();
+}
+
+// The device thread has been in one callback since the last look: read the
+// device into the ring until it is back, so that the device never holds
+// more than it keeps.  On an error the device thread, back, meets it
+// itself.
+void Recording::read_for_a_stalled_reader() {
+  uint64_t callbacks = callbacks_.load(std::memory_order_relaxed);
+  bool stalled = in_callback_.load() && callbacks == watched_callbacks_;
+  watched_callbacks_ = callbacks;
+  if (!stalled)
+    return;
+  std::unique_lock<std::mutex> device(device_mutex_, std::try_to_lock);
+  if (!device.owns_lock())
+    return;
+  // Set before in_callback_ is looked at again: either the device thread
+  // sees it on its way back and says so, or this sees that it is back.
+  taken_over_.store(true);
+  while (in_callback_.load() &&
+         !stop_requested_.load(std::memory_order_acquire)) {
+    long n = read_some(SIZE_MAX);
+    if (n < 0 || (n == 0 && source_.wait(hand_back_) < 0))
+      break;
+    hand_back_.consume();
+  }
+  taken_over_.store(false);
+  hand_back_.consume();
 }
 
 // Reads up to `max_frames` from the device into the ring, fewer when the
@@ -134,7 +216,7 @@ long Recording::read_some(size_t max_frames) {
   ring_.commit(size_t(n) * frame);
   if (pace_ == Pace::kUnknown && ring_.filled() >= unpaced_proof_bytes())
     pace_ = Pace::kUnpaced;
-  if (pace_ == Pace::kUnpaced || pace_ == Pace::kKeeping) {
+  if (pace_ == Pace::kUnpaced) {
     while (deliver_available()) {
     }
     // Each block then comes into memory that is already in use, and
@@ -178,6 +260,7 @@ void Recording::end_overflow() {
     return;
   output_lost_frames_.fetch_add(overflow_frames_, std::memory_order_relaxed);
   overflow_frames_ = 0;
+  data_ready_.notify_always();
 }
 
 // On stop, what the device holds already was recorded before the stop and
@@ -188,9 +271,10 @@ void Recording::drain_device() {
   while (pending > 0 && !consumer_done_.load(std::memory_order_acquire)) {
     long n = read_some(pending);
     if (n <= 0)
-      return;
+      break;
     pending -= std::min(pending, size_t(n));
   }
+  read_some(0); // losses the device knows of only at the stop
 }
 
 void Recording::finish_producing(int err) {
@@ -222,7 +306,13 @@ void Recording::delivery_loop() {
     }
     if (done)
       break;
-    data_ready_.wait();
+    if (keeping_ && !data_ready_.wait_for(kWatchMillis)) {
+      data_ready_.cancel_wait();
+      read_for_a_stalled_reader();
+      continue;
+    }
+    if (!keeping_)
+      data_ready_.wait();
     data_ready_.consume();
   }
   report_losses();

@@ -1,11 +1,17 @@
 // One running recording.  A device thread reads frames from the capture
 // device into a ring.  From an unpaced device (one that always has audio,
-// as a file has) or one that keeps what is not read (a sound server's
-// stream) it hands each block to the callback itself: such a device loses
-// nothing by waiting, and no hand-off is the cheapest.  Any other real-time
-// device's audio is handed from the ring to the callback by a delivery
-// thread, so that the device thread never waits for the callback and a
-// slow consumer costs buffer space, not audio.
+// as a file has) it hands each block to the callback itself: such a device
+// loses nothing by waiting, and no hand-off is the cheapest.  Any other
+// real-time device's audio is handed from the ring to the callback by a
+// delivery thread, so that the device thread never waits for the callback
+// and a slow consumer costs buffer space, not audio.
+//
+// A device that keeps what is not read (a sound server's stream) is read
+// and handed on by the device thread alone, one wake-up a piece; should a
+// callback stall, the delivery thread reads the device into the ring until
+// the callback returns.  Either way nothing waits in a device or a server
+// long enough to be dropped there unsaid: what the ring cannot take is
+// dropped here, where it is counted and reported.
 #ifndef PCMTAP_AUDIO_ENGINE_RECORDING_H
 #define PCMTAP_AUDIO_ENGINE_RECORDING_H
 
@@ -17,6 +23,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 namespace pcmtap {
@@ -41,6 +48,9 @@ public:
 
 private:
   void device_loop();
+  void keeping_loop();
+  void deliver_as_reader();
+  void read_for_a_stalled_reader();
   long read_some(size_t max_frames);
   void hand_over();
   size_t unpaced_proof_bytes() const;
@@ -64,6 +74,7 @@ private:
 
   Wakeup data_ready_; // device thread -> delivery thread
   Wakeup stop_;       // stop() -> device thread
+  Wakeup hand_back_;  // back from the callback -> a stalled reader's stand-in
 
   std::atomic<bool> stop_requested_{false};
   std::atomic<bool> producer_done_{false};
@@ -79,14 +90,21 @@ private:
   std::atomic<uint64_t> output_lost_frames_{0};
   int device_error_ = 0; // written before producer_done_ is released
 
+  // A device that keeps its unread audio: whichever thread reads it holds
+  // `device_mutex_`; the device thread lets it go while in the callback.
+  bool keeping_ = false; // set before the threads start
+  std::mutex device_mutex_;
+  std::atomic<bool> in_callback_{false};
+  std::atomic<uint64_t> callbacks_{0};
+  std::atomic<bool> taken_over_{false};
+  uint64_t watched_callbacks_ = 0; // the delivery thread's own
+
   // The device thread's own.
   // What the device has shown itself to be.  Until a read finds less than
   // it asked for (real time) or more audio has come than any real-time
   // device holds at its start (unpaced), nothing is delivered: the device
   // thread must never wait for the callback while a real-time device
   // could be filling up.
-  // A device that keeps its unread audio is real time from the start, and
-  // read out and delivered by the device thread (kKeeping).
   enum class Pace { kUnknown, kUnpaced, kRealTime, kKeeping };
   Pace pace_ = Pace::kUnknown;
   uint64_t overflow_frames_ = 0; // dropped in the current full-ring episode

@@ -35,6 +35,8 @@ public:
   void cancel_wait() { armed_.exchange(false, std::memory_order_acq_rel); }
   // Blocks until a wake-up is pending.
   void wait() const;
+  // The same for at most `millis`; false when none came.
+  bool wait_for(unsigned millis) const;
   // Clears the pending wake-up once wait() (or the platform's own wait on
   // the descriptor) returned.
   void consume();

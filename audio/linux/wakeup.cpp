@@ -17,6 +17,11 @@ void Wakeup::wait() const {
   poll(&pfd, 1, -1);
 }
 
+bool Wakeup::wait_for(unsigned millis) const {
+  pollfd pfd = {fd_, POLLIN, 0};
+  return poll(&pfd, 1, int(millis)) > 0;
+}
+
 Wakeup::~Wakeup() {
   if (fd_ >= 0)
     close(fd_);

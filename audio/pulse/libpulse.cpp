@@ -88,6 +88,13 @@ PCMTAP_FORWARD(int, pa_stream_peek,
                (pa_stream * s, const void **data, size_t *nbytes),
                (s, data, nbytes))
 PCMTAP_FORWARD(int, pa_stream_drop, (pa_stream * s), (s))
+PCMTAP_FORWARD(void, pa_stream_set_read_callback,
+               (pa_stream * s, pa_stream_request_cb_t cb, void *userdata),
+               (s, cb, userdata))
+PCMTAP_FORWARD(void, pa_stream_set_suspended_callback,
+               (pa_stream * s, pa_stream_notify_cb_t cb, void *userdata),
+               (s, cb, userdata))
+PCMTAP_FORWARD(int, pa_stream_is_suspended, (const pa_stream *s), (s))
 PCMTAP_FORWARD(size_t, pa_stream_readable_size, (const pa_stream *s), (s))
 PCMTAP_FORWARD(int, pa_stream_disconnect, (pa_stream * s), (s))
 PCMTAP_FORWARD(void, pa_stream_unref, (pa_stream * s), (s))

@@ -1,8 +1,11 @@
 #include "pulse_capture.h"
 
+#include <time.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 namespace pcmtap {
 namespace {
@@ -12,6 +15,11 @@ namespace {
 // wake-ups.
 const pa_usec_t kPieceUsec = 50 * PA_USEC_PER_MSEC;
 const size_t kMaxReadFrames = 16384;
+// Room for what arrives in one round of the main loop, many pieces even
+// on a busy machine; what does not fit waits in libpulse.
+const size_t kHeldBytes = size_t{1} << 18;
+// While nobody reads the stream the server keeps this much for it, 23.8 s,
+// where it grants as much (PulseAudio's most for any stream).
 const uint32_t kServerQueueBytes = uint32_t{1} << 22;
 // The server answered a moment ago, when the device was opened.
 const unsigned kConnectMillis = 5000;
@@ -19,12 +27,19 @@ const unsigned kConnectMillis = 5000;
 void ignore(pa_mainloop_api *, pa_io_event *, int, pa_io_event_flags_t,
             void *) {}
 
+// Counts the time the machine slept, as a suspend often means it did.
+uint64_t now_ns() {
+  timespec ts;
+  clock_gettime(CLOCK_BOOTTIME, &ts);
+  return uint64_t(ts.tv_sec) * 1000000000u + uint64_t(ts.tv_nsec);
+}
+
 } // namespace
 
 PulseCapture::PulseCapture(std::string server, std::string source,
                            unsigned rate, unsigned channels)
     : server_(std::move(server)), source_(std::move(source)), rate_(rate),
-      channels_(channels) {}
+      channels_(channels), held_(new unsigned char[kHeldBytes]) {}
 
 PulseCapture::~PulseCapture() { stop(); }
 
@@ -42,11 +57,11 @@ int PulseCapture::start() {
   stream_ = pa_stream_new(connection_->context(), "pcmtap", &format, nullptr);
   if (!stream_)
     return connection_->error(-ENOMEM);
+  pa_stream_set_read_callback(stream_, on_readable, this);
+  pa_stream_set_suspended_callback(stream_, on_suspended, this);
   pa_buffer_attr attr;
   std::memset(&attr, 0xff, sizeof attr); // -1: the server's choice
   attr.fragsize = uint32_t(pa_usec_to_bytes(kPieceUsec, &format));
-  // While the callback stalls, the server keeps this much for us, 23.8 s,
-  // where it grants as much (PulseAudio's most for any stream).
   attr.maxlength = kServerQueueBytes;
   // Pieces of the size asked for, not the source's own; and a source that
   // goes away ends the recording instead of moving it to another source,
@@ -61,6 +76,7 @@ int PulseCapture::start() {
     return connection_->error(pulse_error(PA_ERR_TIMEOUT));
   if (int err = stream_error(); err < 0)
     return err;
+  note_suspended(pa_stream_is_suspended(stream_) == 1);
   const pa_buffer_attr *granted = pa_stream_get_buffer_attr(stream_);
   keeps_unread_audio_ = granted && granted->maxlength >= kServerQueueBytes;
   return 0;
@@ -72,17 +88,54 @@ void PulseCapture::stop() {
   if (stop_event_) {
     pa_mainloop_get_api(connection_->mainloop())->io_free(stop_event_);
     stop_event_ = nullptr;
+    stop_fd_ = -1;
   }
   if (!stream_)
     return;
   if (piece_)
     pa_stream_drop(stream_);
   piece_ = nullptr;
-  split_bytes_ = 0;
+  held_start_ = held_end_ = 0;
+  hole_frames_ = suspend_frames_ = suspended_since_ns_ = 0;
+  pa_stream_set_read_callback(stream_, nullptr, nullptr);
+  pa_stream_set_suspended_callback(stream_, nullptr, nullptr);
   if (pa_stream_get_state(stream_) == PA_STREAM_READY)
     pa_stream_disconnect(stream_);
   pa_stream_unref(stream_);
   stream_ = nullptr;
+}
+
+void PulseCapture::on_readable(pa_stream *, size_t, void *self) {
+  static_cast<PulseCapture *>(self)->take_in();
+}
+
+void PulseCapture::on_suspended(pa_stream *stream, void *self) {
+  static_cast<PulseCapture *>(self)->note_suspended(
+      pa_stream_is_suspended(stream) == 1);
+}
+
+// A suspended source records nothing, and the stream just pauses: the
+// time it was suspended is audio lost.
+void PulseCapture::note_suspended(bool suspended) {
+  if (suspended && suspended_since_ns_ == 0) {
+    suspended_since_ns_ = now_ns();
+  } else if (!suspended && suspended_since_ns_ != 0) {
+    uint64_t ns = now_ns() - suspended_since_ns_;
+    suspend_frames_ += ns * rate_ / 1000000000u;
+    suspended_since_ns_ = 0;
+  }
+}
+
+// Moves what libpulse holds into `held_`, as much as fits.
+void PulseCapture::take_in() {
+  if (pa_stream_get_state(stream_) != PA_STREAM_READY)
+    return;
+  if (held_start_ != 0) {
+    std::memmove(held_.get(), held_.get() + held_start_, held_bytes());
+    held_end_ -= held_start_;
+    held_start_ = 0;
+  }
+  held_end_ += copy_out(held_.get() + held_end_, kHeldBytes - held_end_);
 }
 
 // Zero while the stream records.
@@ -99,45 +152,47 @@ int PulseCapture::stream_error() const {
 }
 
 int PulseCapture::wait(const Wakeup &stop) {
-  if (!stop_event_) {
+  if (held_bytes() >= frame_bytes())
+    return 0;
+  if (stop.fd() != stop_fd_) {
     pa_mainloop_api *api = pa_mainloop_get_api(connection_->mainloop());
+    if (stop_event_)
+      api->io_free(stop_event_);
     stop_event_ = api->io_new(api, stop.fd(), PA_IO_EVENT_INPUT, ignore, this);
+    stop_fd_ = stop.fd();
   }
   // One round of the loop: it returns once the server has sent something
   // or the stop came.
   if (pa_mainloop_iterate(connection_->mainloop(), 1, nullptr) < 0)
     return -EIO;
-  return stream_error();
+  // What arrived before a failure is read first.
+  return held_bytes() >= frame_bytes() ? 0 : stream_error();
 }
 
 long PulseCapture::available() {
   // Takes in what reached us already.
   pa_mainloop_iterate(connection_->mainloop(), 0, nullptr);
-  if (stream_error() < 0)
-    return 0;
-  size_t bytes = pa_stream_readable_size(stream_);
-  if (bytes == size_t(-1))
-    return 0;
-  return long((bytes + split_bytes_) / frame_bytes());
+  size_t bytes = held_bytes();
+  if (stream_error() == 0) {
+    size_t waiting = pa_stream_readable_size(stream_);
+    if (waiting != size_t(-1))
+      bytes += waiting;
+  }
+  return long(bytes / frame_bytes());
 }
 
 // Copies whole pieces and parts of pieces into `dst`; a hole the server
 // left in the stream counts as lost.
-size_t PulseCapture::copy_out(unsigned char *dst, size_t max_bytes,
-                              DeviceLosses *lost, int *err) {
+size_t PulseCapture::copy_out(unsigned char *dst, size_t max_bytes) {
   size_t copied = 0;
   while (copied < max_bytes) {
     if (!piece_) {
       const void *data;
       size_t size;
-      if (pa_stream_peek(stream_, &data, &size) < 0) {
-        *err = connection_->error(-EIO);
-        break;
-      }
-      if (size == 0)
+      if (pa_stream_peek(stream_, &data, &size) < 0 || size == 0)
         break;
       if (!data) {
-        lost->overrun_frames += size / frame_bytes();
+        hole_frames_ += size / frame_bytes();
         pa_stream_drop(stream_);
         continue;
       }
@@ -158,21 +213,21 @@ size_t PulseCapture::copy_out(unsigned char *dst, size_t max_bytes,
 }
 
 long PulseCapture::read(void *dst, size_t max_frames, DeviceLosses *lost) {
+  take_in(); // what did not fit when it came
+  lost->overrun_frames += std::exchange(hole_frames_, 0);
+  lost->suspend_frames += std::exchange(suspend_frames_, 0);
   const size_t frame = frame_bytes();
-  auto *out = static_cast<unsigned char *>(dst);
-  if (max_frames == 0)
-    return 0;
-  std::memcpy(out, split_frame_, split_bytes_);
-  int err = 0;
-  size_t bytes =
-      split_bytes_ + copy_out(out + split_bytes_,
-                              max_frames * frame - split_bytes_, lost, &err);
-  size_t whole = bytes / frame * frame;
-  split_bytes_ = bytes - whole;
-  std::memcpy(split_frame_, out + whole, split_bytes_);
-  if (whole == 0 && err < 0)
-    return err;
-  return long(whole / frame);
+  size_t frames = std::min(held_bytes() / frame, max_frames);
+  std::memcpy(dst, held_.get() + held_start_, frames * frame);
+  held_start_ += frames * frame;
+  if (held_start_ == held_end_)
+    held_start_ = held_end_ = 0;
+  if (frames == 0)
+    return stream_error();
+  return long(frames);
 }
+
+// A source still suspended at the stop has recorded nothing since.
+void PulseCapture::release_held_audio() { note_suspended(false); }
 
 } // namespace pcmtap

@@ -7,6 +7,7 @@
 #include "../engine/capture_source.h"
 #include "pulse_connection.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -31,15 +32,20 @@ public:
   int wait(const Wakeup &stop) override;
   long available() override;
   long read(void *dst, size_t max_frames, DeviceLosses *lost) override;
+  void release_held_audio() override;
   void stop() override;
   const char *error_text(int err) const override {
     return pulse_error_text(err);
   }
 
 private:
+  static void on_readable(pa_stream *stream, size_t bytes, void *self);
+  static void on_suspended(pa_stream *stream, void *self);
+  void take_in();
+  void note_suspended(bool suspended);
   int stream_error() const;
-  size_t copy_out(unsigned char *dst, size_t max_bytes, DeviceLosses *lost,
-                  int *err);
+  size_t held_bytes() const { return held_end_ - held_start_; }
+  size_t copy_out(unsigned char *dst, size_t max_bytes);
 
   const std::string server_;
   const std::string source_;
@@ -48,14 +54,24 @@ private:
   std::unique_ptr<PulseConnection> connection_;
   pa_stream *stream_ = nullptr;
   pa_io_event *stop_event_ = nullptr;
+  int stop_fd_ = -1;
   bool keeps_unread_audio_ = false;
   // The piece the server handed us, while part of it is still to be read.
   const unsigned char *piece_ = nullptr;
   size_t piece_size_ = 0;
   size_t piece_read_ = 0;
-  // The start of a frame that the last piece cut in two.
-  unsigned char split_frame_[8] = {};
-  size_t split_bytes_ = 0;
+  // What came from the server and is not read yet.  libpulse refuses to
+  // hand out what it holds once the connection has failed, so each piece
+  // is taken in here as it arrives: a server that dies leaves its last
+  // audio here, not in libpulse.
+  std::unique_ptr<unsigned char[]> held_;
+  size_t held_start_ = 0;
+  size_t held_end_ = 0;
+  // Lost audio not yet handed to the engine: holes the server left in the
+  // stream, and the time the source was suspended.
+  uint64_t hole_frames_ = 0;
+  uint64_t suspend_frames_ = 0;
+  uint64_t suspended_since_ns_ = 0; // 0 while the source runs
 };
 
 } // namespace pcmtap

@@ -17,6 +17,10 @@ bool Wakeup::valid() const { return handle_ != nullptr; }
 
 void Wakeup::wait() const { WaitForSingleObject(handle_, INFINITE); }
 
+bool Wakeup::wait_for(unsigned millis) const {
+  return WaitForSingleObject(handle_, millis) == WAIT_OBJECT_0;
+}
+
 void Wakeup::consume() {
   ResetEvent(handle_);
   armed_.exchange(false, std::memory_order_acq_rel);

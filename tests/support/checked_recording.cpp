@@ -72,4 +72,41 @@ void expect_unplugging_ends_it(CheckedRecording &rec,
   EXPECT_GE(s.frames, 44100u);
 }
 
+double stop_with_one_gap(CheckedRecording &rec) {
+  rec.recorder().write_stdin("\n");
+  EXPECT_EQ(rec.recorder().wait(), 0);
+  CheckSummary s = rec.summary();
+  EXPECT_EQ(s.gaps, 1u);
+  EXPECT_EQ(s.errors, 0u);
+  EXPECT_EQ(s.partial, 0u);
+  return double(s.lost) / 44100;
+}
+
+void expect_a_long_stall_reported(const std::vector<std::string> &env,
+                                  std::vector<std::string> check_args) {
+  const uint64_t rate = 44100;
+  check_args.insert(check_args.end(),
+                    {"--stall-at", "176400", "--stall-ms", "35000"});
+  CheckedRecording rec(env, check_args);
+  // pcmtap's ring and the pipe hold some 30 s: at 33 s the checker is past
+  // the gap.
+  ASSERT_TRUE(rec.wait_for_frames(33 * rate));
+  const double lost = stop_with_one_gap(rec);
+  const std::string &err = rec.recorder().err();
+  EXPECT_GT(lost, 1.0);
+  EXPECT_NEAR(reported_loss(err, "output too slow"), lost, 0.02 * lost) << err;
+  EXPECT_EQ(err.find("pcmtap: "), err.rfind("pcmtap: ")) << err;
+}
+
+double reported_loss(const std::string &err, const std::string &cause,
+                     const std::string &head) {
+  std::string tail =
+      " s of audio lost" + (cause.empty() ? "" : " (" + cause + ")") + "\n";
+  size_t end = err.find(tail);
+  size_t start = err.rfind(head, end);
+  if (end == std::string::npos || start == std::string::npos)
+    return -1;
+  return std::atof(err.c_str() + start + head.size());
+}
+
 } // namespace pcmtap::test

@@ -38,6 +38,22 @@ private:
   std::unique_ptr<Child> recorder_;
 };
 
+// The figure of the loss message `head` ... `tail` in `err`, or -1 when
+// none came.  `cause` is the message's last words ("device"), if any.
+double reported_loss(const std::string &err, const std::string &cause,
+                     const std::string &head = "pcmtap: overrun: ");
+
+// Stops the recording with a character and checks that it ended well, the
+// count whole but for one gap: the seconds lost in that gap.
+double stop_with_one_gap(CheckedRecording &rec);
+
+// Records from `env`'s device through a 35 s stall of the reader, longer
+// than pcmtap and the pipe hold, and checks that the audio that did not fit
+// is one gap in the count, said once with its length, and that the count
+// goes on.  `check_args` start the checker's ("count", ...).
+void expect_a_long_stall_reported(const std::vector<std::string> &env,
+                                  std::vector<std::string> check_args);
+
 // Takes the card away under a recording of a second or more (creates its
 // `fail_file`) and checks that pcmtap ends on its own, with the reason and
 // every frame it had.

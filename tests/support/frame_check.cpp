@@ -5,7 +5,9 @@
 //   frame_check tone P  the signal must repeat every P frames; a frame
 //                       that does not starts a break
 // Options: --stall-at BYTES --stall-ms MS  stop reading for a while, as a
-//          slow reader does;  --progress FRAMES  print "progress N" lines.
+//          slow reader does;  --progress FRAMES  print "progress N" lines;
+//          --skip-silence 1  leave out the silent frames before the first
+//          sound, which a source fed by hand gives until it is fed.
 // Prints one summary line at the end of input:
 //   frames=N first=F gaps=G lost=L errors=E breaks=B
 #include "counting_check.h"
@@ -82,6 +84,7 @@ int main(int argc, char **argv) {
   int arg = tone ? 3 : 2;
   size_t period = tone && argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 1;
   uint64_t stall_at = UINT64_MAX, stall_ms = 0, progress = 0;
+  bool skip_silence = false;
   for (; arg + 1 < argc; arg += 2) {
     std::string name = argv[arg];
     uint64_t value = std::strtoull(argv[arg + 1], nullptr, 10);
@@ -91,6 +94,8 @@ int main(int argc, char **argv) {
       stall_ms = value;
     else if (name == "--progress")
       progress = value;
+    else if (name == "--skip-silence")
+      skip_silence = value != 0;
   }
 
   Checker checker(tone, period);
@@ -110,7 +115,9 @@ int main(int argc, char **argv) {
     for (size_t i = 0; i < whole; i += 4) {
       uint32_t v;
       std::memcpy(&v, buffer + i, 4);
-      checker.frame(v);
+      skip_silence = skip_silence && v == 0;
+      if (!skip_silence)
+        checker.frame(v);
     }
     held = total - whole;
     std::memmove(buffer, buffer + whole, held);

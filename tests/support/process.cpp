@@ -22,19 +22,23 @@ namespace {
 // Only a guard against hangs: tests never depend on timing.
 const auto kHangTimeout = std::chrono::seconds(60);
 
+// The process's environment with `overrides` set in order: a variable set
+// twice holds its last value, and the child sees it once.
 std::vector<std::string>
 merged_environment(const std::vector<std::string> &overrides) {
   std::vector<std::string> env;
-  for (char **entry = environ; *entry; ++entry) {
-    std::string current = *entry;
-    std::string name = current.substr(0, current.find('='));
-    bool replaced = false;
-    for (const std::string &o : overrides)
-      replaced |= o.substr(0, o.find('=')) == name;
-    if (!replaced)
-      env.push_back(current);
-  }
-  env.insert(env.end(), overrides.begin(), overrides.end());
+  auto set = [&env](const std::string &entry) {
+    size_t eq = entry.find('=');
+    std::string name = entry.substr(0, eq == std::string::npos ? eq : eq + 1);
+    for (std::string &e : env)
+      if (e.compare(0, name.size(), name) == 0)
+        return void(e = entry);
+    env.push_back(entry);
+  };
+  for (char **entry = environ; *entry; ++entry)
+    set(*entry);
+  for (const std::string &o : overrides)
+    set(o);
   return env;
 }
 
