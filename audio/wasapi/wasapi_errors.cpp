@@ -23,7 +23,8 @@ const AudioClientText kAudioClientTexts[] = {
     {AUDCLNT_E_DEVICE_INVALIDATED,
      "the audio endpoint was removed or disabled"},
     {AUDCLNT_E_WRONG_ENDPOINT_TYPE,
-     "this endpoint cannot be recorded from here"},
+     "this audio system cannot capture what an output plays (it has no "
+     "loopback capture)"},
     {AUDCLNT_E_UNSUPPORTED_FORMAT,
      "the endpoint does not take 16-bit PCM at this rate"},
     {AUDCLNT_E_DEVICE_IN_USE, "another program uses the endpoint exclusively"},
