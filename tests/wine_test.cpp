@@ -32,13 +32,17 @@ ServerSetup without_shared_memory(const std::string &dir) {
   return {};
 }
 
-// The default source is a FIFO the test feeds.
+// The default source is a FIFO the test feeds, named beyond ASCII.
 ServerSetup fed_source(const std::string &dir) {
   ServerSetup setup = without_shared_memory(dir);
-  setup.script_lines = {"load-module module-pipe-source source_name=feed "
-                        "file=" +
-                            dir + "/feed format=s16le rate=44100 channels=2",
-                        "set-default-source feed"};
+  setup.script_lines = {
+      "load-module module-pipe-source source_name=feed "
+      "file=" +
+          dir +
+          "/feed format=s16le rate=44100 channels=2 "
+          "source_properties='device.description=\"Entr\xC3\xA9"
+          "e ligne\"'",
+      "set-default-source feed"};
   return setup;
 }
 
@@ -105,11 +109,9 @@ bool wait_for_client(const PulseServer &server) {
   return false;
 }
 
-// Every fed frame once, in order, byte for byte: a 0x0A byte made into two
-// would shift every frame after it.
-TEST_F(Wine, RecordsTheFedFramesUntilACharacter) {
-  ChildOptions o = options();
-  Child pcmtap(wine_pcmtap("-"), o);
+// Feeds the source counting frames once pcmtap.exe's Wine client is
+// connected; returns once they all came out.
+void record_the_count(Child &pcmtap, const PulseServer &server) {
   ASSERT_TRUE(wait_for_client(server)) << pcmtap.err();
   // Silence after the count pushes the source's last part through.
   auto fed =
@@ -119,22 +121,80 @@ TEST_F(Wine, RecordsTheFedFramesUntilACharacter) {
     return out.size() >= leading_silence(out) + kFrames * 4;
   })) << pcmtap.err();
   EXPECT_TRUE(fed.get());
-  pcmtap.write_stdin("x");
-  EXPECT_EQ(wine_status(pcmtap.wait()), 0);
-  const std::string out = pcmtap.out();
+}
+
+// Every fed frame once, in order, byte for byte (a 0x0A byte made into two
+// would shift every frame after it), from the default endpoint and from the
+// source's own.
+void expect_the_count(const std::string &out) {
   ASSERT_GE(out.size(), leading_silence(out) + kFrames * 4);
   EXPECT_EQ(
       first_miscounted_frame(out.substr(leading_silence(out), kFrames * 4), 1),
       -1);
   EXPECT_EQ(out.size() % 4, 0u);
-  EXPECT_EQ(pcmtap.err(), "");
 }
 
-// Wine's mixer gives the recording device no source lines, so its one input
-// is the device's own line; standard output in text mode ends each line
-// with CRLF, as standard error does.
-TEST_F(Wine, ListsInTextModeAndRefusesAnInputTheDeviceLacks) {
+TEST_F(Wine, RecordsTheFedFramesUntilACharacter) {
+  for (const char *arg : {"-", "1"}) {
+    SCOPED_TRACE(arg);
+    Child pcmtap(wine_pcmtap(arg), options());
+    record_the_count(pcmtap, server);
+    pcmtap.write_stdin("x");
+    EXPECT_EQ(wine_status(pcmtap.wait()), 0);
+    expect_the_count(pcmtap.out());
+    EXPECT_EQ(pcmtap.err(), "");
+  }
+}
+
+// The endpoint's source unloaded: everything it gave, then the reason.
+TEST_F(Wine, ARemovedEndpointEndsTheRecordingWithEveryFrameBefore) {
+  Child pcmtap(wine_pcmtap("1"), options());
+  record_the_count(pcmtap, server);
+  server.pactl("unload-module module-pipe-source");
+  EXPECT_EQ(wine_status(pcmtap.wait()), 1);
+  expect_the_count(pcmtap.out());
+  EXPECT_EQ(pcmtap.err(), "pcmtap: recording device: the audio endpoint was "
+                          "removed or disabled\r\n");
+}
+
+// Every recording endpoint Wine makes of the server's sources (its default
+// first, then each source in the server's order, monitors as line-in), named
+// in the ANSI code page (Windows-1252 here), then what the computer plays,
+// which Wine cannot record: refused with the reason, nothing recorded.
+TEST_F(Wine, ListsTheEndpointsAndRefusesWhatTheComputerPlays) {
   Result listing = run(wine_pcmtap(), options());
+  EXPECT_EQ(listing.out,
+            "Usage: pcmtap # = use the device # from the list below\r\n"
+            "       pcmtap - = use the default device\r\n\r\n"
+            "+    0. Name=\"PulseAudio\", Type=\"microphone\"\r\n"
+            "     1. Name=\"Entr\xE9"
+            "e ligne\", Type=\"microphone\"\r\n"
+            "     2. Name=\"Monitor of Null Output\", Type=\"line-in\"\r\n"
+            "     3. Name=\"What the computer plays (PulseAudio)\", "
+            "Type=\"wave/pcm\"\r\n");
+  EXPECT_EQ(wine_status(listing.status), 0);
+  EXPECT_EQ(listing.err, "");
+
+  ChildOptions o = options();
+  o.stdin_path = "/dev/null";
+  Result loopback = run(wine_pcmtap("3"), o);
+  EXPECT_EQ(wine_status(loopback.status), 1);
+  EXPECT_EQ(loopback.out, "");
+  EXPECT_EQ(loopback.err,
+            "pcmtap: what the computer plays cannot be recorded here: this "
+            "audio system cannot capture what an output plays (it has no "
+            "loopback capture)\r\n"
+            "pcmtap: cannot switch on input 3; the inputs are left as they "
+            "were\r\n");
+}
+
+// Through winmm, Wine's mixer gives the recording device no source lines,
+// so its one input is the device's own line; standard output in text mode
+// ends each line with CRLF, as standard error does.
+TEST_F(Wine, ThroughWinmmListsInTextModeAndRefusesAnInputTheDeviceLacks) {
+  ChildOptions winmm = options();
+  winmm.env.push_back("PCMTAP_AUDIO=winmm");
+  Result listing = run(wine_pcmtap(), winmm);
   EXPECT_EQ(listing.out,
             "Usage: pcmtap # = use the device # from the list below\r\n"
             "       pcmtap - = use the default device\r\n\r\n"
@@ -142,7 +202,7 @@ TEST_F(Wine, ListsInTextModeAndRefusesAnInputTheDeviceLacks) {
   EXPECT_EQ(wine_status(listing.status), 0);
   EXPECT_EQ(listing.err, "");
 
-  Result refused = run(wine_pcmtap("1"), options());
+  Result refused = run(wine_pcmtap("1"), winmm);
   EXPECT_EQ(wine_status(refused.status), 2);
   EXPECT_EQ(refused.out, "");
   EXPECT_EQ(refused.err, "pcmtap: there is no input 1 on the recording device; "

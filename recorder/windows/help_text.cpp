@@ -7,6 +7,12 @@ const char *const kWaysToStop =
     "on Ctrl+C, Ctrl+Break or closing the console window; a second\n"
     "one ends pcmtap at once.\n";
 
-const char *const kMoreHelp = "See README.md beside pcmtap.exe for more.";
+// What inputs are on Windows, which a user of the old mixers would not
+// guess.
+const char *const kMoreHelp =
+    "The inputs are Windows' recording endpoints, and last what the\n"
+    "computer plays; pcmtap N records input N in this run only, unmuting\n"
+    "it, and leaves Windows' default device as it is.\n"
+    "See README.md beside pcmtap.exe for more.";
 
 } // namespace pcmtap

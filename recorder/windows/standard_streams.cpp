@@ -29,11 +29,16 @@ void prepare_output_for_audio() {
 
 // The C runtime calls a pipe whose reader has closed it EINVAL; the Windows
 // error is still there to ask.  Windows says ERROR_NO_DATA, Wine over a
-// Unix pipe ERROR_PIPE_NOT_CONNECTED.
+// Unix pipe ERROR_PIPE_NOT_CONNECTED.  A write that failed with no error
+// at all took only part of the block, which a pipe does only when its
+// reader goes away halfway (the C runtime counts the part as a failure).
 int output_write_error() {
   DWORD error = GetLastError();
   if (error == ERROR_NO_DATA || error == ERROR_PIPE_NOT_CONNECTED ||
       error == ERROR_BROKEN_PIPE)
+    return EPIPE;
+  if (error == ERROR_SUCCESS &&
+      GetFileType(GetStdHandle(STD_OUTPUT_HANDLE)) == FILE_TYPE_PIPE)
     return EPIPE;
   return errno != 0 ? errno : EIO;
 }

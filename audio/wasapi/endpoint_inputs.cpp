@@ -1,0 +1,101 @@
+#include "endpoint_inputs.h"
+
+#include "../engine/input_types.h"
+#include "display_text.h"
+#include "wasapi_errors.h"
+
+#include <cstdio>
+
+namespace pcmtap {
+namespace {
+
+const unsigned kRate = 44100;
+const unsigned kChannels = 2;
+
+} // namespace
+
+DWORD endpoint_type(EndpointFormFactor form_factor, const char *name) {
+  switch (form_factor) {
+  case Microphone:
+  case Headset:
+  case Handset:
+    return BASS_INPUT_TYPE_MIC;
+  case LineLevel:
+    return BASS_INPUT_TYPE_LINE;
+  case SPDIF:
+  case DigitalAudioDisplayDevice:
+  case UnknownDigitalPassthrough:
+    return BASS_INPUT_TYPE_DIGITAL;
+  default:
+    return input_type_from_name(name);
+  }
+}
+
+EndpointInputs::EndpointInputs(std::shared_ptr<EndpointApi> api,
+                               std::shared_ptr<EndpointChoice> choice)
+    : api_(std::move(api)), choice_(std::move(choice)) {
+  std::vector<Endpoint> endpoints;
+  api_->capture_endpoints(&endpoints);
+  for (Endpoint &endpoint : endpoints) {
+    std::string shown = display_text(endpoint.name);
+    DWORD type = endpoint_type(endpoint.form_factor, shown.c_str());
+    inputs_.push_back({std::move(endpoint), std::move(shown), type, false});
+  }
+  Endpoint capture;
+  if (SUCCEEDED(api_->default_endpoint(eCapture, &capture)))
+    default_id_ = capture.id;
+  // The type old mixers gave their "stereo mix" line.
+  Endpoint render;
+  if (SUCCEEDED(api_->default_endpoint(eRender, &render))) {
+    std::string shown =
+        "What the computer plays (" + display_text(render.name) + ")";
+    inputs_.push_back(
+        {std::move(render), std::move(shown), BASS_INPUT_TYPE_WAVE, true});
+  }
+}
+
+// On: the default capture endpoint, while it is not muted.
+DWORD EndpointInputs::flags(size_t i) {
+  const Input &input = inputs_[i];
+  bool muted = false;
+  bool on = !input.loopback && input.endpoint.id == default_id_ &&
+            (FAILED(api_->get_mute(input.endpoint.id, &muted)) || !muted);
+  return on ? input.type : input.type | BASS_INPUT_OFF;
+}
+
+bool EndpointInputs::switch_on(size_t i) {
+  const Input &input = inputs_[i];
+  if (input.endpoint.unplugged) {
+    std::fprintf(stderr,
+                 "pcmtap: cannot switch on \"%s\": nothing is plugged in\n",
+                 input.name.c_str());
+    return false;
+  }
+  if (input.loopback) {
+    // Asked now, so that a refusal is said before anything starts.
+    HRESULT hr = api_->try_stream(input.endpoint.id, true, kRate, kChannels);
+    if (FAILED(hr)) {
+      std::fprintf(stderr,
+                   "pcmtap: what the computer plays cannot be recorded "
+                   "here: %s\n",
+                   wasapi_error_text(int(hr)));
+      return false;
+    }
+  } else {
+    // Where Windows offers no mute (a stub), there is nothing to undo.
+    bool muted = false;
+    if (SUCCEEDED(api_->get_mute(input.endpoint.id, &muted)) && muted) {
+      HRESULT hr = api_->set_mute(input.endpoint.id, false);
+      if (FAILED(hr)) {
+        std::fprintf(stderr, "pcmtap: cannot unmute \"%s\": %s\n",
+                     input.name.c_str(), wasapi_error_text(int(hr)));
+        return false;
+      }
+    }
+  }
+  choice_->id = input.endpoint.id;
+  choice_->loopback = input.loopback;
+  return true;
+}
+
+} // namespace pcmtap

@@ -1,0 +1,30 @@
+// A shared-mode, event-driven stream of 16-bit samples from one endpoint:
+// what the endpoint records, or with `loopback` what a render endpoint
+// plays.  Recording and the check of an endpoint open it the same way.
+#ifndef PCMTAP_AUDIO_WASAPI_WASAPI_STREAM_H
+#define PCMTAP_AUDIO_WASAPI_WASAPI_STREAM_H
+
+#include "com_ref.h"
+
+#include <audioclient.h>
+#include <mmdeviceapi.h>
+
+#include <string>
+
+namespace pcmtap {
+
+struct WasapiStream {
+  ComRef<IAudioClient> client;
+  ComRef<IAudioCaptureClient> capture;
+};
+
+// The endpoint with this enumerator ID.
+HRESULT open_device(const std::wstring &id, ComRef<IMMDevice> *out);
+
+// Initialized, not started; the caller sets the event and starts it.
+HRESULT open_stream(const std::wstring &id, bool loopback, unsigned rate,
+                    unsigned channels, WasapiStream *out);
+
+} // namespace pcmtap
+
+#endif

@@ -1,0 +1,121 @@
+// The inputs made of Windows' endpoints, and the choice of backend, over a
+// fake enumeration: Wine fixes every form factor, so only a fake shows
+// the type table at work.
+#include "fake_endpoints.h"
+#include "wasapi/endpoint_inputs.h"
+#include "windows/choose_backend.h"
+#include "winmm/winmm_backend.h"
+
+#include <gtest/gtest.h>
+
+namespace pcmtap {
+namespace {
+
+Endpoint endpoint(const wchar_t *id, const wchar_t *name,
+                  EndpointFormFactor form, bool unplugged = false) {
+  return {id, name, form, unplugged};
+}
+
+// Catches a form factor mapped to the wrong type, one that says nothing
+// taking precedence over the name, and the name's words ignored.
+TEST(EndpointInputs, TypesFromTheFormFactorThenTheName) {
+  EXPECT_EQ(endpoint_type(Microphone, "Line"), BASS_INPUT_TYPE_MIC);
+  EXPECT_EQ(endpoint_type(Headset, ""), BASS_INPUT_TYPE_MIC);
+  EXPECT_EQ(endpoint_type(Handset, ""), BASS_INPUT_TYPE_MIC);
+  EXPECT_EQ(endpoint_type(LineLevel, "Mic"), BASS_INPUT_TYPE_LINE);
+  EXPECT_EQ(endpoint_type(SPDIF, ""), BASS_INPUT_TYPE_DIGITAL);
+  EXPECT_EQ(endpoint_type(DigitalAudioDisplayDevice, ""),
+            BASS_INPUT_TYPE_DIGITAL);
+  EXPECT_EQ(endpoint_type(UnknownDigitalPassthrough, ""),
+            BASS_INPUT_TYPE_DIGITAL);
+  EXPECT_EQ(endpoint_type(UnknownFormFactor, "CD Audio"), BASS_INPUT_TYPE_CD);
+  EXPECT_EQ(endpoint_type(Speakers, "Stereo Mix"), BASS_INPUT_TYPE_UNDEF);
+}
+
+struct Endpoints {
+  std::shared_ptr<FakeEndpoints> fake = std::make_shared<FakeEndpoints>();
+  std::shared_ptr<EndpointChoice> choice = std::make_shared<EndpointChoice>();
+  Endpoints() {
+    fake->capture = {endpoint(L"mic", L"Microphone Array", Microphone),
+                     endpoint(L"line", L"Line In", LineLevel, true),
+                     endpoint(L"usb", L"USB Headset", Headset)};
+    fake->default_capture = L"mic";
+    choice->id = L"mic";
+  }
+};
+
+// Catches the loopback input missing or typed as its endpoint, the '+' on
+// a muted or a non-default endpoint, and an unplugged endpoint listed on.
+TEST(EndpointInputs, ListsEndpointsThenWhatTheComputerPlays) {
+  Endpoints s;
+  s.fake->muted[L"usb"] = true;
+  EndpointInputs inputs(s.fake, s.choice);
+  ASSERT_EQ(inputs.count(), 4u);
+  EXPECT_STREQ(inputs.name(2), "USB Headset");
+  EXPECT_STREQ(inputs.name(3), "What the computer plays (Speakers)");
+  EXPECT_EQ(inputs.flags(0), BASS_INPUT_TYPE_MIC);
+  EXPECT_EQ(inputs.flags(1), BASS_INPUT_TYPE_LINE | BASS_INPUT_OFF);
+  EXPECT_EQ(inputs.flags(2), BASS_INPUT_TYPE_MIC | BASS_INPUT_OFF);
+  EXPECT_EQ(inputs.flags(3), BASS_INPUT_TYPE_WAVE | BASS_INPUT_OFF);
+  s.fake->muted[L"mic"] = true;
+  EXPECT_EQ(inputs.flags(0), BASS_INPUT_TYPE_MIC | BASS_INPUT_OFF);
+
+  s.fake->has_render = false;
+  EXPECT_EQ(EndpointInputs(s.fake, s.choice).count(), 3u);
+}
+
+// Catches an unplugged endpoint chosen, a muted one recorded as silence,
+// a refused loopback chosen anyway, and Windows' default changed.
+TEST(EndpointInputs, SwitchingOnChoosesAndUnmutes) {
+  Endpoints s;
+  s.fake->muted[L"usb"] = true;
+  EndpointInputs inputs(s.fake, s.choice);
+  EXPECT_TRUE(inputs.switch_off(0));
+  EXPECT_FALSE(inputs.switch_on(1));
+  EXPECT_EQ(s.choice->id, L"mic");
+  EXPECT_FALSE(inputs.switch_on(3));
+  EXPECT_EQ(s.choice->id, L"mic");
+
+  EXPECT_TRUE(inputs.switch_on(2));
+  EXPECT_EQ(s.choice->id, L"usb");
+  EXPECT_FALSE(s.choice->loopback);
+  EXPECT_FALSE(s.fake->muted[L"usb"]);
+  EXPECT_EQ(s.fake->default_capture, L"mic");
+
+  s.fake->loopback_result = S_OK;
+  EXPECT_TRUE(inputs.switch_on(3));
+  EXPECT_EQ(s.choice->id, L"render");
+  EXPECT_TRUE(s.choice->loopback);
+}
+
+bool is_winmm(const std::unique_ptr<Backend> &backend) {
+  return dynamic_cast<WinmmBackend *>(backend.get()) != nullptr;
+}
+
+// Catches a missing MMDevice API or a refused format taken for a working
+// WASAPI, and PCMTAP_AUDIO ignored.
+TEST(ChooseBackend, FallsBackToWinmm) {
+  auto with = [](HRESULT stream, bool api) {
+    return [=](HRESULT *why) -> std::unique_ptr<EndpointApi> {
+      if (!api) {
+        *why = REGDB_E_CLASSNOTREG;
+        return nullptr;
+      }
+      Endpoints s;
+      s.fake->stream_result = stream;
+      return std::make_unique<FakeEndpoints>(*s.fake);
+    };
+  };
+  auto good = choose_windows_backend(nullptr, with(S_OK, true));
+  ASSERT_TRUE(good);
+  EXPECT_FALSE(is_winmm(good));
+  EXPECT_TRUE(is_winmm(choose_windows_backend(
+      nullptr, with(AUDCLNT_E_UNSUPPORTED_FORMAT, true))));
+  EXPECT_TRUE(is_winmm(choose_windows_backend(nullptr, with(S_OK, false))));
+  EXPECT_TRUE(is_winmm(choose_windows_backend("winmm", with(S_OK, true))));
+  EXPECT_FALSE(choose_windows_backend("wasapi", with(S_OK, false)));
+  EXPECT_FALSE(choose_windows_backend("alsa", with(S_OK, true)));
+}
+
+} // namespace
+} // namespace pcmtap
