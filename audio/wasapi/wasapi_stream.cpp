@@ -1,5 +1,7 @@
 #include "wasapi_stream.h"
 
+#include "../windows/pcm_format.h"
+
 #include <mmdeviceapi.h>
 #include <mmreg.h>
 
@@ -10,17 +12,6 @@ namespace {
 // engine's period, and a device thread that is late now and then loses
 // nothing.
 const REFERENCE_TIME kBufferDuration = 10000000;
-
-WAVEFORMATEX pcm_format(unsigned rate, unsigned channels) {
-  WAVEFORMATEX format = {};
-  format.wFormatTag = WAVE_FORMAT_PCM;
-  format.nChannels = WORD(channels);
-  format.nSamplesPerSec = rate;
-  format.wBitsPerSample = 16;
-  format.nBlockAlign = WORD(2 * channels);
-  format.nAvgBytesPerSec = rate * format.nBlockAlign;
-  return format;
-}
 
 // Whether the engine mixes this endpoint in `format` already; Windows mixes
 // in 32-bit float, mostly at 48 kHz, and then converts only when asked to.

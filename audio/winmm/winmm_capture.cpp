@@ -4,7 +4,7 @@
 // the recording's stop.
 #include "winmm_capture.h"
 
-#include "winmm_format.h"
+#include "../windows/pcm_format.h"
 #include "winmm_wave.h"
 
 #include <algorithm>

@@ -1,6 +1,6 @@
 #include "winmm_wave.h"
 
-#include "winmm_format.h"
+#include "../windows/pcm_format.h"
 
 #include <windows.h>
 

@@ -1,6 +1,6 @@
-// The one sample format pcmtap records: 16-bit PCM.
-#ifndef PCMTAP_AUDIO_WINMM_WINMM_FORMAT_H
-#define PCMTAP_AUDIO_WINMM_WINMM_FORMAT_H
+// The one sample format pcmtap records on Windows: 16-bit PCM.
+#ifndef PCMTAP_AUDIO_WINDOWS_PCM_FORMAT_H
+#define PCMTAP_AUDIO_WINDOWS_PCM_FORMAT_H
 
 #include <windows.h>
 
