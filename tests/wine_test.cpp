@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <filesystem>
@@ -89,10 +90,41 @@ int wine_status(int status) {
   return status;
 }
 
+// The pipe source's name, as Windows-1252 (the ANSI code page here) has it.
+const char kFedSourceName[] = "Entr\xE9"
+                              "e ligne";
+
+// The names a listing gives, in its order.
+std::vector<std::string> listed_names(const std::string &listing) {
+  std::vector<std::string> names;
+  const std::string key = "Name=\"";
+  for (size_t at = listing.find(key); at != std::string::npos;
+       at = listing.find(key, at)) {
+    at += key.size();
+    const size_t end = listing.find('"', at);
+    if (end == std::string::npos)
+      break;
+    names.push_back(listing.substr(at, end - at));
+    at = end;
+  }
+  return names;
+}
+
 class Wine : public ::testing::Test {
 protected:
   Wine() : server({"load-module module-null-sink sink_name=out"}, fed_source) {}
   ChildOptions options() const { return wine_options(server.environment()); }
+
+  // Wine numbers the endpoints in the order of the ids it gave them when
+  // it first saw them, which differ from one Wine prefix to the next: the
+  // number of the input called `name`, as pcmtap.exe lists it.
+  std::string input_called(const std::string &name) const {
+    std::vector<std::string> names =
+        listed_names(run(wine_pcmtap(), options()).out);
+    auto found = std::find(names.begin(), names.end(), name);
+    return found == names.end() ? "none"
+                                : std::to_string(found - names.begin());
+  }
 
   PulseServer server;
 };
@@ -135,7 +167,8 @@ void expect_the_count(const std::string &out) {
 }
 
 TEST_F(Wine, RecordsTheFedFramesUntilACharacter) {
-  for (const char *arg : {"-", "1"}) {
+  for (const std::string &arg :
+       {std::string("-"), input_called(kFedSourceName)}) {
     SCOPED_TRACE(arg);
     Child pcmtap(wine_pcmtap(arg), options());
     record_the_count(pcmtap, server);
@@ -148,7 +181,7 @@ TEST_F(Wine, RecordsTheFedFramesUntilACharacter) {
 
 // The endpoint's source unloaded: everything it gave, then the reason.
 TEST_F(Wine, ARemovedEndpointEndsTheRecordingWithEveryFrameBefore) {
-  Child pcmtap(wine_pcmtap("1"), options());
+  Child pcmtap(wine_pcmtap(input_called(kFedSourceName)), options());
   record_the_count(pcmtap, server);
   server.pactl("unload-module module-pipe-source");
   EXPECT_EQ(wine_status(pcmtap.wait()), 1);
@@ -158,20 +191,38 @@ TEST_F(Wine, ARemovedEndpointEndsTheRecordingWithEveryFrameBefore) {
 }
 
 // Every recording endpoint Wine makes of the server's sources (its default
-// first, then each source in the server's order, monitors as line-in), named
-// in the ANSI code page (Windows-1252 here), then what the computer plays,
-// which Wine cannot record: refused with the reason, nothing recorded.
+// one, which is on, and each source, monitors as line-in), named in the
+// ANSI code page, then what the computer plays, which Wine cannot record:
+// refused with the reason, nothing recorded.
 TEST_F(Wine, ListsTheEndpointsAndRefusesWhatTheComputerPlays) {
+  struct Endpoint {
+    std::string name;
+    const char *line; // after the number
+  };
+  const Endpoint endpoints[] = {
+      {"PulseAudio", ". Name=\"PulseAudio\", Type=\"microphone\"\r\n"},
+      {kFedSourceName, ". Name=\"Entr\xE9"
+                       "e ligne\", Type=\"microphone\"\r\n"},
+      {"Monitor of Null Output",
+       ". Name=\"Monitor of Null Output\", Type=\"line-in\"\r\n"}};
   Result listing = run(wine_pcmtap(), options());
-  EXPECT_EQ(listing.out,
-            "Usage: pcmtap # = use the device # from the list below\r\n"
-            "       pcmtap - = use the default device\r\n\r\n"
-            "+    0. Name=\"PulseAudio\", Type=\"microphone\"\r\n"
-            "     1. Name=\"Entr\xE9"
-            "e ligne\", Type=\"microphone\"\r\n"
-            "     2. Name=\"Monitor of Null Output\", Type=\"line-in\"\r\n"
-            "     3. Name=\"What the computer plays (PulseAudio)\", "
-            "Type=\"wave/pcm\"\r\n");
+  const std::vector<std::string> names = listed_names(listing.out);
+  ASSERT_EQ(names.size(), 4u) << listing.out;
+  std::string expected =
+      "Usage: pcmtap # = use the device # from the list below\r\n"
+      "       pcmtap - = use the default device\r\n\r\n";
+  for (size_t i = 0; i < 3; ++i) {
+    const Endpoint *e = std::find_if(
+        std::begin(endpoints), std::end(endpoints),
+        [&](const Endpoint &endpoint) { return endpoint.name == names[i]; });
+    ASSERT_NE(e, std::end(endpoints)) << names[i];
+    EXPECT_EQ(std::count(names.begin(), names.end(), e->name), 1) << e->name;
+    expected +=
+        (e == endpoints ? "+    " : "     ") + std::to_string(i) + e->line;
+  }
+  expected += "     3. Name=\"What the computer plays (PulseAudio)\", "
+              "Type=\"wave/pcm\"\r\n";
+  EXPECT_EQ(listing.out, expected);
   EXPECT_EQ(wine_status(listing.status), 0);
   EXPECT_EQ(listing.err, "");
 
