@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -81,6 +82,32 @@ ChildOptions wine_options(const std::vector<std::string> &server_env) {
     o.env.push_back(e);
   return o;
 }
+
+// Wine's server, and the processes Wine starts for a session, inherit the
+// standard output and error of the Wine process that starts them and keep
+// them open as long as the session lasts: a test would wait for the end of
+// a pcmtap.exe's output that never comes.  So each test program starts the
+// session itself, writing nowhere; it ends a few seconds after the tests.
+class WineSession : public ::testing::Environment {
+public:
+  void SetUp() override {
+    const std::string wine = PCMTAP_WINE;
+    const std::string server = wine.substr(0, wine.rfind('/')) + "/wineserver";
+    const int nowhere = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(nowhere, 0);
+    for (const std::vector<std::string> &argv :
+         {std::vector<std::string>{server, "-p5"},
+          {wine, "cmd", "/c", "exit"}}) {
+      pid_t pid = spawn(argv, wine_options({}).env, nowhere, nowhere, false);
+      ASSERT_GT(pid, 0) << argv[0];
+      int status = 0;
+      ::waitpid(pid, &status, 0);
+    }
+    ::close(nowhere);
+  }
+};
+const auto *const kWineSession =
+    ::testing::AddGlobalTestEnvironment(new WineSession);
 
 // A Wine run's status, marked when Wine itself crashed: scripts/test runs
 // such a test once more, and never one whose checks failed.

@@ -4,6 +4,7 @@
 #include "display_text.h"
 #include "wasapi_errors.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace pcmtap {
@@ -36,6 +37,11 @@ EndpointInputs::EndpointInputs(std::shared_ptr<EndpointApi> api,
     : api_(std::move(api)), choice_(std::move(choice)) {
   std::vector<Endpoint> endpoints;
   api_->capture_endpoints(&endpoints);
+  // In the order of their ids, Windows' own, so that a number means the
+  // same endpoint in every run: Wine's enumerator gives another order in
+  // the first process that sees an endpoint than in every one after.
+  std::sort(endpoints.begin(), endpoints.end(),
+            [](const Endpoint &a, const Endpoint &b) { return a.id < b.id; });
   for (Endpoint &endpoint : endpoints) {
     std::string shown = display_text(endpoint.name);
     DWORD type = endpoint_type(endpoint.form_factor, shown.c_str());

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace pcmtap {
 namespace {
 
@@ -37,7 +39,7 @@ struct Endpoints {
   std::shared_ptr<EndpointChoice> choice = std::make_shared<EndpointChoice>();
   Endpoints() {
     fake->capture = {endpoint(L"mic", L"Microphone Array", Microphone),
-                     endpoint(L"line", L"Line In", LineLevel, true),
+                     endpoint(L"rear-line", L"Line In", LineLevel, true),
                      endpoint(L"usb", L"USB Headset", Headset)};
     fake->default_capture = L"mic";
     choice->id = L"mic";
@@ -62,6 +64,9 @@ TEST(EndpointInputs, ListsEndpointsThenWhatTheComputerPlays) {
 
   s.fake->has_render = false;
   EXPECT_EQ(EndpointInputs(s.fake, s.choice).count(), 3u);
+  // The same numbers however the enumerator orders the endpoints.
+  std::reverse(s.fake->capture.begin(), s.fake->capture.end());
+  EXPECT_STREQ(EndpointInputs(s.fake, s.choice).name(2), "USB Headset");
 }
 
 // Catches an unplugged endpoint chosen, a muted one recorded as silence,
