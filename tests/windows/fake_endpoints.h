@@ -45,7 +45,8 @@ public:
       }
     return E_NOTFOUND;
   }
-  // Windows' enumerator says "not muted" where it cannot tell.
+  // "Not muted" where the switch cannot be read, as pcmtap's MMDevice
+  // calls say.
   HRESULT get_mute(const std::wstring &id, bool *out) override {
     *out = SUCCEEDED(mute_read_result) && muted[id];
     return mute_read_result;
