@@ -74,11 +74,15 @@ bool feed_in_real_time(const std::string &fifo, const std::string &bytes) {
   return done == bytes.size();
 }
 
+// Wine reads the server's UTF-8 names, and draws its console on a
+// terminal, in the Unix locale's character set: in the C locale a name
+// beyond ASCII comes out garbled, so a UTF-8 one is set whatever the shell
+// that runs the tests has.
 ChildOptions wine_options(const std::vector<std::string> &server_env) {
   ChildOptions o;
   o.env = server_env;
   for (const char *e : {"WINEPREFIX=" PCMTAP_WINEPREFIX, "WINEDEBUG=-all",
-                        "WINEDLLOVERRIDES=mscoree,mshtml="})
+                        "WINEDLLOVERRIDES=mscoree,mshtml=", "LC_ALL=C.UTF-8"})
     o.env.push_back(e);
   return o;
 }
@@ -318,6 +322,54 @@ TEST_F(Wine, ShowsTheStatusLineOnAConsole) {
   EXPECT_NE(visible(pcmtap.err()).find("pcmtap:recorded0:00"),
             std::string::npos)
       << pcmtap.err();
+}
+
+// Catches the name on a console in the ANSI code page, where the console
+// reads its own output code page (437 under Wine: é is 0x82), and the
+// console's code page taken into a pipe or a file, which are read in the
+// ANSI one (1252: 0xE9) even when pcmtap.exe runs in a console.  Wine's C
+// runtime hands each byte written to a console on as the character of that
+// number, which the console draws in UTF-8: the terminal shows the bytes
+// pcmtap.exe wrote.
+TEST_F(Wine, NamesInTheCodePageWhereTheListingIsRead) {
+  ChildOptions console = options();
+  console.stdout_terminal = true;
+  Result on_console = run(wine_pcmtap(), console);
+  EXPECT_EQ(wine_status(on_console.status), 0);
+  EXPECT_NE(visible(on_console.out)
+                .find("Name=\"Entr\xC2\x82"
+                      "eligne\""),
+            std::string::npos)
+      << on_console.out;
+
+  // In a console, its standard error on it, with the listing led away.
+  console.stdout_terminal = false;
+  console.stderr_terminal = true;
+  auto names_fed_source = [](const std::string &listing) {
+    const std::vector<std::string> names = listed_names(listing);
+    return std::find(names.begin(), names.end(), kFedSourceName) != names.end();
+  };
+  Result into_pipe = run(wine_pcmtap(), console);
+  EXPECT_EQ(wine_status(into_pipe.status), 0);
+  EXPECT_TRUE(names_fed_source(into_pipe.out)) << into_pipe.out;
+  TempDir dir;
+  console.stdout_path = dir.file("listing");
+  EXPECT_EQ(wine_status(run(wine_pcmtap(), console).status), 0);
+  EXPECT_TRUE(names_fed_source(read_file(dir.file("listing"))));
+}
+
+// Catches PCMTAP_AUDIO set but empty taken as a backend's name, or as
+// winmm's: it leaves the choice to pcmtap.exe, as when it is unset.
+TEST_F(Wine, AnEmptyPcmtapAudioChoosesAsUnset) {
+  const Result unset = run(wine_pcmtap(), options());
+  ChildOptions empty = options();
+  empty.env.push_back("PCMTAP_AUDIO=");
+  const Result automatic = run(wine_pcmtap(), empty);
+  EXPECT_NE(unset.out.find("What the computer plays"), std::string::npos)
+      << unset.out;
+  EXPECT_EQ(automatic.out, unset.out);
+  EXPECT_EQ(automatic.err, "");
+  EXPECT_EQ(wine_status(automatic.status), 0);
 }
 
 // A source that never runs dry, so that a write meets the failure.

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <string>
 
 namespace pcmtap {
 namespace {
@@ -91,6 +92,38 @@ TEST(EndpointInputs, SwitchingOnChoosesAndUnmutes) {
   EXPECT_TRUE(inputs.switch_on(3));
   EXPECT_EQ(s.choice->id, L"render");
   EXPECT_TRUE(s.choice->loopback);
+}
+
+// Catches the '+' taken off Windows' default where its mute switch cannot
+// be read (an endpoint without a volume control), and such an endpoint
+// refused when it is switched on.
+TEST(EndpointInputs, AMuteThatCannotBeReadLeavesTheDefaultOn) {
+  Endpoints s;
+  s.fake->mute_read_result = E_NOINTERFACE;
+  EndpointInputs inputs(s.fake, s.choice);
+  EXPECT_EQ(inputs.flags(0), BASS_INPUT_TYPE_MIC);
+  EXPECT_EQ(inputs.flags(2), BASS_INPUT_TYPE_MIC | BASS_INPUT_OFF);
+  EXPECT_TRUE(inputs.switch_on(2));
+  EXPECT_EQ(s.choice->id, L"usb");
+}
+
+// Catches a failed unmute taken for success (the muted endpoint recorded
+// as silence), a refusal that does not say which input, and a refusal
+// that changes the choice, a mute switch or Windows' default anyway.
+TEST(EndpointInputs, AFailedUnmuteRefusesTheInputAndChangesNothing) {
+  Endpoints s;
+  s.fake->muted[L"usb"] = true;
+  s.fake->mute_set_result = E_ACCESSDENIED;
+  EndpointInputs inputs(s.fake, s.choice);
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(inputs.switch_on(2));
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(err.rfind("pcmtap: cannot unmute \"USB Headset\": ", 0), 0u) << err;
+  EXPECT_EQ(s.choice->id, L"mic");
+  EXPECT_TRUE(s.fake->muted[L"usb"]);
+  EXPECT_FALSE(s.fake->muted[L"mic"]);
+  EXPECT_EQ(s.fake->default_capture, L"mic");
+  EXPECT_EQ(inputs.flags(0), BASS_INPUT_TYPE_MIC);
 }
 
 bool is_winmm(const std::unique_ptr<Backend> &backend) {

@@ -1,6 +1,7 @@
 // Windows' endpoints as the MMDevice API shows them, for the endpoint
-// inputs' tests: capture endpoints in order, the defaults, mute switches,
-// and streams that open or are refused with the code Windows gives.
+// inputs' tests: capture endpoints in order, the defaults, mute switches
+// that can refuse to be read or set, and streams that open or are refused
+// with the code Windows gives.
 #ifndef PCMTAP_TESTS_WINDOWS_FAKE_ENDPOINTS_H
 #define PCMTAP_TESTS_WINDOWS_FAKE_ENDPOINTS_H
 
@@ -18,6 +19,10 @@ public:
   std::wstring default_capture; // empty: none
   bool has_render = true;
   std::map<std::wstring, bool> muted;
+  // What reading or setting a mute switch fails with, as where an endpoint
+  // has no volume control or the user may not change it; S_OK: it works.
+  HRESULT mute_read_result = S_OK;
+  HRESULT mute_set_result = S_OK;
   HRESULT stream_result = S_OK;
   HRESULT loopback_result = AUDCLNT_E_WRONG_ENDPOINT_TYPE;
 
@@ -40,11 +45,15 @@ public:
       }
     return E_NOTFOUND;
   }
+  // "Not muted" where the switch cannot be read, as pcmtap's MMDevice
+  // calls say.
   HRESULT get_mute(const std::wstring &id, bool *out) override {
-    *out = muted[id];
-    return S_OK;
+    *out = SUCCEEDED(mute_read_result) && muted[id];
+    return mute_read_result;
   }
   HRESULT set_mute(const std::wstring &id, bool on) override {
+    if (FAILED(mute_set_result))
+      return mute_set_result;
     muted[id] = on;
     return S_OK;
   }
