@@ -132,7 +132,6 @@ TEST_F(ServerLosses, ASourceStillSuspendedAtTheStopIsSaidUpToTheStop) {
   EXPECT_EQ(rec.recorder().wait(), 0);
   auto ended = std::chrono::steady_clock::now();
   CheckSummary s = rec.summary();
-  EXPECT_EQ(s.gaps, 0u);
   EXPECT_EQ(s.errors, 0u);
   EXPECT_GE(s.frames, kRate);
   const std::string &err = rec.recorder().err();
@@ -170,9 +169,7 @@ TEST_F(ServerLosses, ASourceSuspendedBeforeTheStartIsSaidWhenItResumes) {
       true));
   rec.recorder().write_stdin("\n");
   EXPECT_EQ(rec.recorder().wait(), 0);
-  CheckSummary s = rec.summary();
-  EXPECT_EQ(s.gaps, 0u);
-  EXPECT_EQ(s.errors, 0u);
+  EXPECT_EQ(rec.summary().errors, 0u);
   const std::string &err = rec.recorder().err();
   double lost = suspend_loss(err);
   EXPECT_GE(lost, seconds_between(connected, asked) - 0.5) << err;
