@@ -47,17 +47,10 @@ protected:
   // headset's, so that no input can pass for another.
   void add_headset_and_player() {
     headset_fifo_ = server().dir() + "/headset";
-    headset_module_ = server().pactl(
-        "load-module module-pipe-source source_name=headset file=" +
-        headset_fifo_ +
-        " format=s16le rate=44100 channels=2 "
-        "\"source_properties='device.description=\\\"USB Headset\\\"'\"");
-    write_file(played_.file("played"), counting_frames(kSinkFirst, kPlayed));
-    player_ = std::make_unique<Child>(
-        std::vector<std::string>{
-            "/usr/bin/env", "pacat", "--raw", "--format=s16le", "--rate=44100",
-            "--channels=2", "--device=out", played_.file("played")},
-        options_);
+    headset_module_ =
+        server().pactl(headset_module_args("headset", headset_fifo_));
+    player_ =
+        play_counting_frames(options_.env, "out", played_, kSinkFirst, kPlayed);
   }
   // Until a recording stream is on the server, from then on every frame
   // fed to the headset reaches it. False after a limit that guards against
@@ -91,18 +84,6 @@ protected:
   TempDir played_;
   std::unique_ptr<Child> player_;
 };
-
-// Waits for `frames` frames after the silence a source gives before it is
-// fed, and returns them; fewer once 30 s of silence came instead (the
-// source was never fed) or the output closed.
-std::string counted_frames(Child &pcmtap, size_t frames) {
-  pcmtap.wait_until([&](const std::string &out) {
-    return out.size() >= leading_silence(out) + frames * 4 ||
-           out.size() >= 30 * kRate * 4;
-  });
-  const std::string out = pcmtap.out();
-  return out.substr(leading_silence(out), frames * 4);
-}
 
 // Every source but the monitors, by name, each port named with its device,
 // then what the computer plays; the '+' on the default source's active port
