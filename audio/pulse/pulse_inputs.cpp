@@ -146,8 +146,8 @@ bool PulseInputs::switch_source_on(const Input &input) {
                    [&](const SourcePort &p) { return p.name == input.port; });
   if (!input.port.empty() &&
       (port == before.ports.end() || port->unavailable)) {
-    // Switching to it would make the server move its default to another
-    // source, and pcmtap would record that instead.
+    // It would record nothing, and the server would move its default to
+    // another source.
     std::fprintf(stderr,
                  "pcmtap: cannot switch on \"%s\": nothing is plugged in\n",
                  input.name.c_str());
