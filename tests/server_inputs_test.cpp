@@ -52,25 +52,24 @@ protected:
     player_ =
         play_counting_frames(options_.env, "out", played_, kSinkFirst, kPlayed);
   }
-  // Until a recording stream is on the server, from then on every frame
-  // fed to the headset reaches it. False after a limit that guards against
-  // hangs.
-  bool wait_for_recording_stream() {
+  // Once `pcmtap`'s stream is on the server (from then on no frame fed is
+  // lost), feeds the headset `frames` counting frames from kHeadsetFirst,
+  // then silence to push the last of them through the source; returns the
+  // frames that came out.
+  std::string record_the_headset(Child &pcmtap, size_t frames) {
     const auto limit =
         std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (server().pactl("list short source-outputs").empty()) {
       if (std::chrono::steady_clock::now() >= limit)
-        return false;
+        return "no recording stream: " + pcmtap.err();
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    return true;
-  }
-  // Feeds the headset `frames` counting frames from kHeadsetFirst, then
-  // silence to push the last of them through the source.
-  std::future<void> feed_headset(size_t frames) {
-    return std::async(std::launch::async, write_file, headset_fifo_,
-                      counting_frames(kHeadsetFirst, frames) +
-                          std::string(8192 * 4, '\0'));
+    auto fed = std::async(std::launch::async, write_file, headset_fifo_,
+                          counting_frames(kHeadsetFirst, frames) +
+                              std::string(8192 * 4, '\0'));
+    std::string counted = counted_frames(pcmtap, frames);
+    fed.get();
+    return counted;
   }
 
   static constexpr uint32_t kHeadsetFirst = 0x40000000;
@@ -178,12 +177,9 @@ TEST_F(ServerInputs, TheHeadsetsInputRecordsItAloneAndLeavesTheServerAsItWas) {
   const std::string port_before = active_port();
   const size_t frames = kRate;
   Child pcmtap({PCMTAP_PATH, "0"}, options_);
-  ASSERT_TRUE(wait_for_recording_stream()) << pcmtap.err();
-  auto fed = feed_headset(frames);
-  const std::string counted = counted_frames(pcmtap, frames);
-  EXPECT_EQ(counted.size(), frames * 4);
+  const std::string counted = record_the_headset(pcmtap, frames);
+  EXPECT_EQ(counted.size(), frames * 4) << counted;
   EXPECT_EQ(first_miscounted_frame(counted, kHeadsetFirst), -1);
-  fed.get();
   pcmtap.write_stdin("\n");
   EXPECT_EQ(pcmtap.wait(), 0);
   EXPECT_EQ(pcmtap.err(), "");
@@ -218,16 +214,13 @@ TEST_F(ServerInputs, UnloadingTheChosenSourceEndsTheRecordingWithItsAudio) {
   add_headset_and_player();
   const size_t frames = kRate;
   Child pcmtap({PCMTAP_PATH, "0"}, options_);
-  ASSERT_TRUE(wait_for_recording_stream()) << pcmtap.err();
-  auto fed = feed_headset(frames);
-  const std::string counted = counted_frames(pcmtap, frames);
-  fed.get();
+  const std::string counted = record_the_headset(pcmtap, frames);
   server().pactl("unload-module " + headset_module_);
   // Standard input stays open: pcmtap must end on its own.
   EXPECT_EQ(pcmtap.wait(), 1);
   EXPECT_EQ(pcmtap.err(), "pcmtap: recording device: No such device\n");
+  EXPECT_EQ(counted.size(), frames * 4) << counted;
   EXPECT_EQ(first_miscounted_frame(counted, kHeadsetFirst), -1);
-  EXPECT_EQ(counted.size(), frames * 4);
 }
 
 } // namespace
