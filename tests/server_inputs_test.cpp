@@ -115,12 +115,15 @@ TEST_F(ServerInputs, ListsEverySourcesPortsThenWhatTheComputerPlays) {
   EXPECT_EQ(run({PCMTAP_PATH}, options_).out, listing(size_t(-1)));
 }
 
+// The headset's input comes first: the card's ports are inputs 1 to 4.
 TEST_F(ServerInputs, EachInputNumberLeavesThatPortActiveAndTheSourceUnmuted) {
   start({{}, true, true}); // every port available
+  add_headset_and_player();
   for (size_t n = kCardPorts.size(); n-- > 0;) {
     SCOPED_TRACE(n);
     server().pactl("set-source-mute " + card_.source + " 1");
-    Result r = run({PCMTAP_PATH, std::to_string(n)}, options_); // stops at once
+    Result r =
+        run({PCMTAP_PATH, std::to_string(n + 1)}, options_); // stops at once
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(active_port(), kCardPorts[n]);
     EXPECT_FALSE(muted());
@@ -129,8 +132,9 @@ TEST_F(ServerInputs, EachInputNumberLeavesThatPortActiveAndTheSourceUnmuted) {
 
 TEST_F(ServerInputs, APortWithNothingPluggedInIsRefusedAndNothingChanges) {
   start(); // Line In unplugged
+  add_headset_and_player();
   server().pactl("set-source-port " + card_.source + " " + kCardPorts[2]);
-  Result r = run({PCMTAP_PATH, "1"}, options_);
+  Result r = run({PCMTAP_PATH, "2"}, options_);
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("\"Line In (Built-in Audio)\""), std::string::npos)
       << r.err;
