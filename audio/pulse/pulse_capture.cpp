@@ -69,8 +69,8 @@ int PulseCapture::start() {
   // which would record something else.
   auto flags =
       pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
-  if (pa_stream_connect_record(stream_, choice_->source.c_str(), &attr, flags) <
-      0)
+  const std::string &source = choice_->source;
+  if (pa_stream_connect_record(stream_, source.c_str(), &attr, flags) < 0)
     return connection_->error(-EIO);
   if (!connection_->run_until([this] {
         return pa_stream_get_state(stream_) != PA_STREAM_CREATING;
