@@ -1,4 +1,5 @@
 #include "engine/input_types.h"
+#include "pulse/pulse_inputs.h"
 
 #include <gtest/gtest.h>
 
@@ -56,6 +57,30 @@ TEST(InputTypes, ComeFromWholeWordsOfTheName) {
   };
   for (const Case &c : cases)
     EXPECT_EQ(input_type_from_name(c.name), c.type) << '"' << c.name << '"';
+}
+
+// Two devices with one description would give two inputs one name, and a
+// control character in a description would break the listing's line.
+TEST(ServerInputNames, RepeatsAreNumberedAndControlCharactersBlanked) {
+  std::vector<std::string> names = {"USB Headset", "Mic\n(A)", "USB Headset",
+                                    "USB Headset 2", "USB Headset"};
+  make_names_unique(&names);
+  EXPECT_EQ(names,
+            (std::vector<std::string>{"USB Headset", "Mic (A)", "USB Headset 2",
+                                      "USB Headset 2 2", "USB Headset 3"}));
+}
+
+// A port the server gives no type is typed by its own words before its
+// device's: "CD" on a digital card is a CD, not a digital input.
+TEST(ServerInputNames, APortsTypeComesFromThePortBeforeItsDevice) {
+  EXPECT_EQ(port_input_type(PA_DEVICE_PORT_TYPE_MIC, "Front", "Front (Card)"),
+            BASS_INPUT_TYPE_MIC);
+  EXPECT_EQ(
+      port_input_type(PA_DEVICE_PORT_TYPE_UNKNOWN, "CD", "CD (Digital Card)"),
+      BASS_INPUT_TYPE_CD);
+  EXPECT_EQ(port_input_type(PA_DEVICE_PORT_TYPE_UNKNOWN, "Input 1",
+                            "Input 1 (USB Headset)"),
+            BASS_INPUT_TYPE_MIC);
 }
 
 } // namespace

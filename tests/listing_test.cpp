@@ -107,8 +107,9 @@ TEST(Listing, AListingThatCannotBeWrittenFailsWithTheReason) {
 
 // A desktop's default device leads to a sound server.  A source without
 // ports is one input, named and typed by its description and on while it is
-// unmuted; through ALSA alone (PCMTAP_AUDIO=alsa) the server's mixer shows
-// it as "Capture", whose switch is the same mute.
+// unmuted, and what the sink plays comes last; through ALSA alone
+// (PCMTAP_AUDIO=alsa) the server's mixer shows only "Capture", whose switch
+// is the same mute.
 TEST(Listing, FollowsTheSoundServersSource) {
   PulseServer server({"load-module module-sine-source source_name=tone "
                       "source_properties=device.description=Headset",
@@ -122,10 +123,14 @@ TEST(Listing, FollowsTheSoundServersSource) {
     const std::string line = audio[0] == 's'
                                  ? "0. Name=\"Headset\", Type=\"microphone\"\n"
                                  : "0. Name=\"Capture\", Type=\"undefined\"\n";
-    EXPECT_EQ(run({PCMTAP_PATH}, o).out, kUsage + "+    " + line);
+    const std::string sink =
+        audio[0] == 's' ? "     1. Name=\"What the computer plays (Null "
+                          "Output)\", Type=\"wave/pcm\"\n"
+                        : "";
+    EXPECT_EQ(run({PCMTAP_PATH}, o).out, kUsage + "+    " + line + sink);
 
     server.pactl("set-source-mute tone 1");
-    EXPECT_EQ(run({PCMTAP_PATH}, o).out, kUsage + "     " + line);
+    EXPECT_EQ(run({PCMTAP_PATH}, o).out, kUsage + "     " + line + sink);
 
     Result r = run({PCMTAP_PATH, "0"}, o); // stops at once: no input
     EXPECT_EQ(r.status, 0) << r.err;

@@ -56,6 +56,14 @@ PCMTAP_FORWARD(pa_operation *, pa_context_get_source_info_by_name,
                (pa_context * c, const char *name, pa_source_info_cb_t cb,
                 void *userdata),
                (c, name, cb, userdata))
+PCMTAP_FORWARD(pa_operation *, pa_context_get_source_info_list,
+               (pa_context * c, pa_source_info_cb_t cb, void *userdata),
+               (c, cb, userdata))
+PCMTAP_FORWARD(pa_operation *, pa_context_get_card_info_list,
+               (pa_context * c, pa_card_info_cb_t cb, void *userdata),
+               (c, cb, userdata))
+PCMTAP_FORWARD(const char *, pa_proplist_gets,
+               (const pa_proplist *p, const char *key), (p, key))
 PCMTAP_FORWARD(pa_operation *, pa_context_get_sink_info_by_name,
                (pa_context * c, const char *name, pa_sink_info_cb_t cb,
                 void *userdata),

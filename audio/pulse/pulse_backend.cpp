@@ -33,7 +33,8 @@ std::string PulseBackend::device_name(bool output) const {
 
 PulseBackend::PulseBackend(const PulseTarget &target,
                            std::unique_ptr<PulseConnection> control)
-    : target_(target), control_(std::move(control)) {}
+    : target_(target), control_(std::move(control)),
+      choice_(std::make_shared<PulseChoice>()) {}
 
 std::string PulseBackend::source_asked_for() const {
   if (!target_.source.empty())
@@ -46,14 +47,14 @@ int PulseBackend::open_capture(unsigned rate, unsigned channels,
                                std::unique_ptr<CaptureSource> *out) {
   // Found once by name, so that the inputs and the recording are of the
   // same source even if the server's default moves meanwhile.
-  if (source_.empty()) {
+  if (choice_->source.empty()) {
     SourceState state;
     if (int err = control_->source_state(source_asked_for(), &state); err < 0)
       return err;
-    source_ = state.name;
+    choice_->source = state.name;
   }
   *out =
-      std::make_unique<PulseCapture>(target_.server, source_, rate, channels);
+      std::make_unique<PulseCapture>(target_.server, choice_, rate, channels);
   return 0;
 }
 
@@ -62,7 +63,7 @@ int PulseBackend::check_output() {
 }
 
 std::unique_ptr<Inputs> PulseBackend::open_inputs() {
-  return std::make_unique<PulseInputs>(*control_, source_);
+  return std::make_unique<PulseInputs>(*control_, choice_);
 }
 
 } // namespace pcmtap

@@ -1,6 +1,7 @@
 // The library over a sound server (PulseAudio, or PipeWire through its
 // PulseAudio server), spoken to directly with libpulse: the inputs are the
-// source's ports, and recording is a record stream on that source.
+// sources' ports and what the computer plays, and recording is a record
+// stream on the source chosen.
 #ifndef PCMTAP_AUDIO_PULSE_PULSE_BACKEND_H
 #define PCMTAP_AUDIO_PULSE_PULSE_BACKEND_H
 
@@ -11,6 +12,8 @@
 #include <string>
 
 namespace pcmtap {
+
+struct PulseChoice;
 
 // Where to record from; empty fields leave the choice to libpulse and the
 // environment (PULSE_SERVER, PULSE_SOURCE), as with any client.
@@ -49,7 +52,8 @@ private:
   // The main thread's connection, for the inputs and the output check; a
   // capture has its own, which its device thread drives.
   std::unique_ptr<PulseConnection> control_;
-  std::string source_; // the source found when the device was opened
+  // Found when the device is opened, then changed by the inputs.
+  std::shared_ptr<PulseChoice> choice_;
 };
 
 } // namespace pcmtap

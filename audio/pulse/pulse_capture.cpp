@@ -36,9 +36,10 @@ uint64_t now_ns() {
 
 } // namespace
 
-PulseCapture::PulseCapture(std::string server, std::string source,
+PulseCapture::PulseCapture(std::string server,
+                           std::shared_ptr<const PulseChoice> choice,
                            unsigned rate, unsigned channels)
-    : server_(std::move(server)), source_(std::move(source)), rate_(rate),
+    : server_(std::move(server)), choice_(std::move(choice)), rate_(rate),
       channels_(channels), held_(new unsigned char[kHeldBytes]) {}
 
 PulseCapture::~PulseCapture() { stop(); }
@@ -68,7 +69,8 @@ int PulseCapture::start() {
   // which would record something else.
   auto flags =
       pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
-  if (pa_stream_connect_record(stream_, source_.c_str(), &attr, flags) < 0)
+  const std::string &source = choice_->source;
+  if (pa_stream_connect_record(stream_, source.c_str(), &attr, flags) < 0)
     return connection_->error(-EIO);
   if (!connection_->run_until([this] {
         return pa_stream_get_state(stream_) != PA_STREAM_CREATING;

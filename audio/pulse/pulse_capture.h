@@ -13,13 +13,20 @@
 
 namespace pcmtap {
 
+// The source a recording records, by name: the one asked for (the server's
+// default, or PULSE_SOURCE) until an input is switched on.  The backend,
+// its inputs and its captures share it.
+struct PulseChoice {
+  std::string source;
+};
+
 class PulseCapture final : public CaptureSource {
 public:
-  // Records from `source` of `server` (empty: libpulse's choice).  The
-  // connection and the stream are made by start(): from then on only the
-  // thread that records drives them.
-  PulseCapture(std::string server, std::string source, unsigned rate,
-               unsigned channels);
+  // Records from the source `choice` names at start(), of `server` (empty:
+  // libpulse's choice).  The connection and the stream are made by
+  // start(): from then on only the thread that records drives them.
+  PulseCapture(std::string server, std::shared_ptr<const PulseChoice> choice,
+               unsigned rate, unsigned channels);
   ~PulseCapture() override;
 
   unsigned channels() const override { return channels_; }
@@ -48,7 +55,7 @@ private:
   size_t copy_out(unsigned char *dst, size_t max_bytes);
 
   const std::string server_;
-  const std::string source_;
+  const std::shared_ptr<const PulseChoice> choice_;
   const unsigned rate_;
   const unsigned channels_;
   std::unique_ptr<PulseConnection> connection_;

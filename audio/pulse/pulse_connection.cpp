@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <map>
 
 namespace pcmtap {
 namespace {
@@ -43,23 +44,13 @@ void take_success(pa_context *, int success, void *result) {
   *static_cast<int *>(result) = success ? 1 : 0;
 }
 
-struct SourceQuery {
-  SourceState *state;
-  bool found = false;
-  bool done = false;
-};
-
-void take_source(pa_context *, const pa_source_info *info, int eol,
-                 void *query_ptr) {
-  auto *query = static_cast<SourceQuery *>(query_ptr);
-  if (eol != 0) {
-    query->done = true;
-    return;
-  }
-  SourceState &state = *query->state;
-  query->found = true;
+void read_source(const pa_source_info *info, SourceState *out) {
+  SourceState &state = *out;
   state.name = info->name;
   state.description = info->description ? info->description : info->name;
+  state.device = state.description;
+  state.card = info->card;
+  state.monitor = info->monitor_of_sink != PA_INVALID_INDEX;
   state.muted = info->mute != 0;
   state.ports.clear();
   for (uint32_t i = 0; i < info->n_ports; ++i) {
@@ -75,17 +66,74 @@ void take_source(pa_context *, const pa_source_info *info, int eol,
   state.active_port = info->active_port ? info->active_port->name : "";
 }
 
-struct SinkQuery {
+struct SourceQuery {
+  SourceState *state;
   bool found = false;
   bool done = false;
 };
 
-void take_sink(pa_context *, const pa_sink_info *, int eol, void *query_ptr) {
-  auto *query = static_cast<SinkQuery *>(query_ptr);
-  if (eol != 0)
+void take_source(pa_context *, const pa_source_info *info, int eol,
+                 void *query_ptr) {
+  auto *query = static_cast<SourceQuery *>(query_ptr);
+  if (eol != 0) {
     query->done = true;
-  else
-    query->found = true;
+    return;
+  }
+  query->found = true;
+  read_source(info, query->state);
+}
+
+struct SourceList {
+  std::vector<SourceState> *sources;
+  bool done = false;
+};
+
+void take_listed_source(pa_context *, const pa_source_info *info, int eol,
+                        void *list_ptr) {
+  auto *list = static_cast<SourceList *>(list_ptr);
+  if (eol != 0) {
+    list->done = true;
+    return;
+  }
+  list->sources->emplace_back();
+  read_source(info, &list->sources->back());
+}
+
+struct CardList {
+  std::map<uint32_t, std::string> descriptions;
+  bool done = false;
+};
+
+void take_card(pa_context *, const pa_card_info *info, int eol,
+               void *list_ptr) {
+  auto *list = static_cast<CardList *>(list_ptr);
+  if (eol != 0) {
+    list->done = true;
+    return;
+  }
+  const char *description =
+      pa_proplist_gets(info->proplist, PA_PROP_DEVICE_DESCRIPTION);
+  if (description && *description)
+    list->descriptions[info->index] = description;
+}
+
+struct SinkQuery {
+  bool found = false;
+  bool done = false;
+  std::string description;
+  std::string monitor;
+};
+
+void take_sink(pa_context *, const pa_sink_info *info, int eol,
+               void *query_ptr) {
+  auto *query = static_cast<SinkQuery *>(query_ptr);
+  if (eol != 0) {
+    query->done = true;
+    return;
+  }
+  query->found = true;
+  query->description = info->description ? info->description : info->name;
+  query->monitor = info->monitor_source_name ? info->monitor_source_name : "";
 }
 
 } // namespace
@@ -172,10 +220,41 @@ int PulseConnection::source_state(const std::string &name, SourceState *out) {
 }
 
 bool PulseConnection::has_default_sink() {
+  std::string description, monitor;
+  return default_sink(&description, &monitor);
+}
+
+bool PulseConnection::default_sink(std::string *description,
+                                   std::string *monitor) {
   SinkQuery query;
   pa_operation *op = pa_context_get_sink_info_by_name(
       context_, "@DEFAULT_SINK@", take_sink, &query);
-  return finish(op) && query.found;
+  if (!finish(op) || !query.found)
+    return false;
+  *description = query.description;
+  *monitor = query.monitor;
+  return true;
+}
+
+int PulseConnection::sources(std::vector<SourceState> *out) {
+  out->clear();
+  SourceList list{out};
+  if (!finish(pa_context_get_source_info_list(context_, take_listed_source,
+                                              &list)) ||
+      !list.done)
+    return error(-EIO);
+  // A card's sources are called by the card's name, as the sound settings
+  // do ("Built-in Audio"), not by the profile's ("... Analog Stereo").
+  CardList cards;
+  if (!finish(pa_context_get_card_info_list(context_, take_card, &cards)) ||
+      !cards.done)
+    return error(-EIO);
+  for (SourceState &source : *out) {
+    auto card = cards.descriptions.find(source.card);
+    if (card != cards.descriptions.end())
+      source.device = card->second;
+  }
+  return 0;
 }
 
 bool PulseConnection::set_source_port(const std::string &source,

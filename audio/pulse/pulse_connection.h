@@ -30,6 +30,11 @@ struct SourcePort {
 struct SourceState {
   std::string name;
   std::string description;
+  // What the sound settings call its device: the source's description,
+  // or from sources() its card's where it has a card.
+  std::string device;
+  uint32_t card = PA_INVALID_INDEX;
+  bool monitor = false; // the monitor of a sink
   bool muted = false;
   std::vector<SourcePort> ports; // in the server's order
   std::string active_port;       // empty without ports
@@ -58,6 +63,11 @@ public:
 
   // Whether the server has a sink to play to.
   bool has_default_sink();
+  // The default sink's description and the name of its monitor source;
+  // false without a default sink.
+  bool default_sink(std::string *description, std::string *monitor);
+  // Every source the server has, monitors among them, in its order.
+  int sources(std::vector<SourceState> *out);
   // The source's state now; "@DEFAULT_SOURCE@" names the server's default.
   // Negative error when there is no such source.
   int source_state(const std::string &name, SourceState *out);

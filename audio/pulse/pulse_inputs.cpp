@@ -2,7 +2,9 @@
 
 #include "../engine/input_types.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <set>
 
 namespace pcmtap {
 namespace {
@@ -40,65 +42,122 @@ DWORD type_of_port(uint32_t type) {
 
 } // namespace
 
-PulseInputs::PulseInputs(PulseConnection &connection, const std::string &source)
-    : connection_(connection) {
-  if (connection_.source_state(source, &now_) < 0)
+DWORD port_input_type(uint32_t port_type, const std::string &description,
+                      const std::string &name) {
+  if (DWORD type = type_of_port(port_type))
+    return type;
+  // The port's own words first: the device's ("... Digital Stereo") say
+  // nothing of the port.
+  if (DWORD type = input_type_from_name(description.c_str()))
+    return type;
+  return input_type_from_name(name.c_str());
+}
+
+void make_names_unique(std::vector<std::string> *names) {
+  std::set<std::string> taken;
+  for (std::string &name : *names) {
+    for (char &c : name)
+      if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+        c = ' ';
+    std::string unique = name;
+    for (int n = 2; taken.count(unique); ++n)
+      unique = name + " " + std::to_string(n);
+    name = unique;
+    taken.insert(name);
+  }
+}
+
+PulseInputs::PulseInputs(PulseConnection &connection,
+                         std::shared_ptr<PulseChoice> choice)
+    : connection_(connection), choice_(std::move(choice)),
+      marked_source_(choice_->source) {
+  std::vector<SourceState> sources;
+  if (connection_.sources(&sources) < 0)
     return;
-  for (const SourcePort &port : now_.ports) {
-    names_.push_back(port.description);
-    DWORD type = type_of_port(port.type);
-    types_.push_back(type ? type : input_type_from_name(names_.back().c_str()));
+  // In the order of their names, so that a number means the same input
+  // from run to run while the hardware stays: the server's own order is
+  // that in which the sources appeared.
+  std::sort(sources.begin(), sources.end(),
+            [](const SourceState &a, const SourceState &b) {
+              return a.name < b.name;
+            });
+  for (const SourceState &source : sources)
+    if (!source.monitor)
+      add_source(source);
+  // The type old mixers gave their "stereo mix" line.
+  std::string sink, monitor;
+  if (connection_.default_sink(&sink, &monitor) && !monitor.empty())
+    inputs_.push_back({monitor, "", "What the computer plays (" + sink + ")",
+                       BASS_INPUT_TYPE_WAVE, true});
+  std::vector<std::string> names;
+  for (const Input &input : inputs_)
+    names.push_back(input.name);
+  make_names_unique(&names);
+  for (size_t i = 0; i < inputs_.size(); ++i)
+    inputs_[i].name = names[i];
+}
+
+// "Microphone (Built-in Audio)": the port, then its device.
+void PulseInputs::add_source(const SourceState &source) {
+  if (source.ports.empty()) {
+    inputs_.push_back({source.name, "", source.device,
+                       input_type_from_name(source.device.c_str()), false});
+    return;
   }
-  if (now_.ports.empty()) {
-    names_.push_back(now_.description);
-    types_.push_back(input_type_from_name(names_.back().c_str()));
+  for (const SourcePort &port : source.ports) {
+    std::string name = port.description + " (" + source.device + ")";
+    DWORD type = port_input_type(port.type, port.description, name);
+    inputs_.push_back({source.name, port.name, std::move(name), type, false});
   }
 }
 
-// The source as it is now, under the name it had when the inputs were read.
-bool PulseInputs::refresh() {
-  std::string source = now_.name;
-  return connection_.source_state(source, &now_) == 0 &&
-         (now_.ports.empty() ? count() == 1 : now_.ports.size() == count());
-}
-
-bool PulseInputs::is_on(size_t i) const {
-  return !now_.muted && (!is_port(i) || now_.ports[i].name == now_.active_port);
-}
-
+// On: the active port of the source a plain run records, while that source
+// is not muted.
 DWORD PulseInputs::flags(size_t i) {
-  bool on = refresh() && is_on(i);
-  return on ? types_[i] : types_[i] | BASS_INPUT_OFF;
-}
-
-// Only the active port can be switched off, by muting the source; any
-// other port is off already.
-bool PulseInputs::switch_off(size_t i) {
-  if (!refresh())
-    return false;
-  if (is_port(i) && now_.ports[i].name != now_.active_port)
-    return true;
-  return now_.muted || connection_.set_source_mute(now_.name, true);
+  const Input &input = inputs_[i];
+  SourceState now;
+  bool on = !input.monitor && input.source == marked_source_ &&
+            connection_.source_state(input.source, &now) == 0 && !now.muted &&
+            (input.port.empty() || input.port == now.active_port);
+  return on ? input.type : input.type | BASS_INPUT_OFF;
 }
 
 bool PulseInputs::switch_on(size_t i) {
-  if (!refresh())
+  const Input &input = inputs_[i];
+  // What the computer plays changes nothing on the server.
+  if (!input.monitor && !switch_source_on(input))
     return false;
-  if (is_port(i) && now_.ports[i].unavailable) {
-    // Switching to it would make the server move its default to another
-    // source, and pcmtap would record that instead.
+  choice_->source = input.source;
+  return true;
+}
+
+// Makes the input's port the active one of its source and unmutes the
+// source; on failure the source is left as it was found.
+bool PulseInputs::switch_source_on(const Input &input) {
+  SourceState before;
+  if (connection_.source_state(input.source, &before) < 0) {
     std::fprintf(stderr,
-                 "pcmtap: cannot switch on \"%s\": nothing is plugged in\n",
-                 names_[i].c_str());
+                 "pcmtap: cannot switch on \"%s\": its source is gone\n",
+                 input.name.c_str());
     return false;
   }
-  const SourceState before = now_;
-  bool switched = !is_port(i) || now_.ports[i].name == now_.active_port ||
-                  connection_.set_source_port(now_.name, now_.ports[i].name);
+  auto port =
+      std::find_if(before.ports.begin(), before.ports.end(),
+                   [&](const SourcePort &p) { return p.name == input.port; });
+  if (!input.port.empty() &&
+      (port == before.ports.end() || port->unavailable)) {
+    // It would record nothing, and the server would move its default to
+    // another source.
+    std::fprintf(stderr,
+                 "pcmtap: cannot switch on \"%s\": nothing is plugged in\n",
+                 input.name.c_str());
+    return false;
+  }
+  bool switched = input.port.empty() || input.port == before.active_port ||
+                  connection_.set_source_port(input.source, input.port);
   if (switched &&
-      (!now_.muted || connection_.set_source_mute(now_.name, false)))
+      (!before.muted || connection_.set_source_mute(input.source, false)))
     return true;
-  // Leave the source as it was found.
   if (switched && !before.active_port.empty())
     connection_.set_source_port(before.name, before.active_port);
   connection_.set_source_mute(before.name, before.muted);

@@ -1,12 +1,18 @@
-// The inputs of the sound server's source: its ports, each with the type
-// the server gives it, or the source itself when it has no ports.  An
-// input is on when it is the active port of an unmuted source.
+// The inputs on a sound server, as a desktop's sound settings list them:
+// each port of every source that is not a monitor (a source without ports
+// is one input), in the order of the sources' names, then what the computer
+// plays, the default sink's monitor.  Sources can all record at once, so
+// nothing is ever switched off: switching an input on makes its port the
+// active one of its source, unmutes that source and chooses it for this
+// run, and leaves the server's default and every other source alone.
 #ifndef PCMTAP_AUDIO_PULSE_PULSE_INPUTS_H
 #define PCMTAP_AUDIO_PULSE_PULSE_INPUTS_H
 
 #include "../engine/backend.h"
+#include "pulse_capture.h"
 #include "pulse_connection.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,25 +20,43 @@ namespace pcmtap {
 
 class PulseInputs final : public Inputs {
 public:
-  // No inputs when the source cannot be read.
-  PulseInputs(PulseConnection &connection, const std::string &source);
+  // No inputs when the server's sources cannot be read; the last input is
+  // there only where there is a default sink.  The '+' marks the active
+  // port of the source `choice` names now, while it is not muted.
+  PulseInputs(PulseConnection &connection, std::shared_ptr<PulseChoice> choice);
 
-  size_t count() const override { return names_.size(); }
-  const char *name(size_t i) const override { return names_[i].c_str(); }
+  size_t count() const override { return inputs_.size(); }
+  const char *name(size_t i) const override { return inputs_[i].name.c_str(); }
   DWORD flags(size_t i) override;
-  bool switch_off(size_t i) override;
+  bool switch_off(size_t) override { return true; }
   bool switch_on(size_t i) override;
 
 private:
-  bool refresh();
-  bool is_on(size_t i) const;
-  bool is_port(size_t i) const { return i < now_.ports.size(); }
+  struct Input {
+    std::string source;
+    std::string port; // empty: the source has none
+    std::string name; // as it is printed
+    DWORD type;
+    bool monitor; // what the computer plays
+  };
+
+  void add_source(const SourceState &source);
+  bool switch_source_on(const Input &input);
 
   PulseConnection &connection_;
-  std::vector<std::string> names_;
-  std::vector<DWORD> types_;
-  SourceState now_;
+  std::shared_ptr<PulseChoice> choice_;
+  std::vector<Input> inputs_;
+  std::string marked_source_;
 };
+
+// The library's type code of a port: from the port type the server gives
+// (PulseAudio 14 and later), otherwise from the words of `description`,
+// then of `name`.
+DWORD port_input_type(uint32_t port_type, const std::string &description,
+                      const std::string &name);
+// `names` made fit to print and unique: control characters become spaces,
+// and a name seen before gets " 2", " 3", ... after it.
+void make_names_unique(std::vector<std::string> *names);
 
 } // namespace pcmtap
 

@@ -6,6 +6,13 @@ const char *const kWaysToStop =
     "Recording stops on Enter, at the end of standard input, or\n"
     "on SIGINT or SIGTERM; a second signal ends pcmtap at once.\n";
 
-const char *const kMoreHelp = "See man pcmtap for more.";
+// What inputs are on Linux, which depends on what ALSA's default leads to.
+const char *const kMoreHelp =
+    "On a sound server (PulseAudio, PipeWire) the inputs are every\n"
+    "recording device's inputs, and last what the computer plays;\n"
+    "pcmtap N records input N in this run only, unmuting it, and leaves\n"
+    "the server's default source as it is. On ALSA they are the capture\n"
+    "controls of the default device's mixer.\n"
+    "See man pcmtap for more.";
 
 } // namespace pcmtap

@@ -108,7 +108,9 @@ CardServer start_card_server(const CardServerOptions &options) {
         // tsched=0: woken once a period through the card's poll descriptor.
         setup.script_lines = {
             "load-module module-alsa-card device_id=0 use_ucm=0 tsched=0 "
-            "card_name=vcard source_name=" +
+            "card_name=vcard "
+            "card_properties=\"device.description='Built-in Audio'\" "
+            "source_name=" +
                 std::string(kSource) + " profile_set=" + dir +
                 "/card/profile-set.conf",
             // Something to play to, as a desktop has.

@@ -1,5 +1,6 @@
 // A private PulseAudio server whose default source is a sound card with
-// typed ports: the virtual card and mixer, made to look like ALSA card 0.
+// typed ports: the virtual card and mixer, made to look like ALSA card 0,
+// which the server calls "Built-in Audio".
 #ifndef PCMTAP_TESTS_SUPPORT_CARD_SERVER_H
 #define PCMTAP_TESTS_SUPPORT_CARD_SERVER_H
 

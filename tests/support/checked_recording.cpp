@@ -109,4 +109,38 @@ double reported_loss(const std::string &err, const std::string &cause,
   return std::atof(err.c_str() + start + head.size());
 }
 
+std::string counted_frames(Child &pcmtap, size_t frames) {
+  const size_t bytes = frames * 4;
+  pcmtap.wait_until([&](const std::string &out) {
+    return out.size() >= leading_silence(out) + bytes ||
+           out.size() >= 30 * 44100 * 4;
+  });
+  const std::string out = pcmtap.out();
+  return out.substr(leading_silence(out), bytes);
+}
+
+std::string headset_module_args(const std::string &name,
+                                const std::string &fifo) {
+  // Through /bin/sh: the description's quotes reach the server.
+  return "load-module module-pipe-source source_name=" + name +
+         " file=" + fifo +
+         " format=s16le rate=44100 channels=2 "
+         "\"source_properties='device.description=\\\"USB Headset\\\"'\"";
+}
+
+std::unique_ptr<Child> play_counting_frames(const std::vector<std::string> &env,
+                                            const std::string &sink,
+                                            const TempDir &dir, uint32_t first,
+                                            size_t frames) {
+  const std::string file = dir.file("played");
+  write_file(file, counting_frames(first, frames));
+  ChildOptions options;
+  options.env = env;
+  return std::make_unique<Child>(
+      std::vector<std::string>{"/usr/bin/env", "pacat", "--raw",
+                               "--format=s16le", "--rate=44100", "--channels=2",
+                               "--device=" + sink, file},
+      options);
+}
+
 } // namespace pcmtap::test

@@ -60,6 +60,25 @@ void expect_a_long_stall_reported(const std::vector<std::string> &env,
 void expect_unplugging_ends_it(CheckedRecording &rec,
                                const std::string &fail_file);
 
+// Waits for `frames` counting frames after the silence a source gives
+// before it is fed, and returns them: fewer when the output closed, or when
+// 30 s of silence came instead (the source was never fed).
+std::string counted_frames(Child &pcmtap, size_t frames);
+
+// A sound server's second recording device, as a desktop has: pactl's
+// arguments for a pipe source `name` of its own, without ports, reading
+// `fifo` and described as "USB Headset".
+std::string headset_module_args(const std::string &name,
+                                const std::string &fifo);
+
+// Plays `frames` counting frames from `first` on the sink `sink` of the
+// server that `env` leads to, through pacat; the frames go in a file under
+// `dir`.  Killed with the Child.
+std::unique_ptr<Child> play_counting_frames(const std::vector<std::string> &env,
+                                            const std::string &sink,
+                                            const TempDir &dir, uint32_t first,
+                                            size_t frames);
+
 } // namespace pcmtap::test
 
 #endif
