@@ -37,8 +37,9 @@ const DWORD kWaitMillis = 250;
 // late period of a busy engine comes well within it.
 const UINT64 kSilenceTicks = 200 * 10000;
 // Silence is written up to this long before now, since a packet recorded
-// just before now may still be on its way.
-const UINT64 kSilenceLagTicks = 20 * 10000;
+// just before now may still be on its way; with the 40 ms timer, what has
+// been written is never more than 50 ms behind.
+const UINT64 kSilenceLagTicks = 10 * 10000;
 const UINT64 kTicksPerSecond = 10000000;
 
 class WasapiCapture final : public CaptureSource {
@@ -206,8 +207,11 @@ void WasapiCapture::keep_time(UINT64 start, DWORD flags, UINT64 position,
   if ((!have_position_ || (flags & AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY)) &&
       start > next) {
     UINT64 gap = frames_in(start - next);
-    if (full_ && have_position_ && position > next_position_) {
-      const UINT64 dropped = std::min(gap, position - next_position_);
+    if (full_ && have_position_) {
+      // The jump of the device position, where it says how much.
+      const UINT64 dropped = position > next_position_
+                                 ? std::min(gap, position - next_position_)
+                                 : gap;
       lost->overrun_frames += dropped;
       gap -= dropped;
     }
