@@ -1,5 +1,6 @@
 // The WASAPI capture over a fake engine on a clock of the test's: what real
 // Windows does and Wine never does, each in no time.
+#include "fake_endpoints.h"
 #include "fake_stream.h"
 #include "wasapi/endpoint_inputs.h"
 #include "wasapi/wasapi_capture.h"
@@ -7,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <string>
 
 namespace pcmtap {
 namespace {
@@ -104,6 +106,22 @@ TEST(LoopbackCapture, WithoutItsEventHandsOnEvery50ms) {
   for (size_t i = 1; i < r.block_times.size(); ++i)
     longest = std::max(longest, r.block_times[i] - r.block_times[i - 1]);
   EXPECT_LE(longest, 50u * 10000);
+}
+
+// Wine 10 records what the computer plays, so only a fake refuses it.
+// Catches a refusal that does not say why.
+TEST(LoopbackCapture, ARefusalSaysWhy) {
+  auto endpoints = std::make_shared<FakeEndpoints>();
+  endpoints->capture = {{L"mic", L"Microphone", Microphone, false}};
+  auto choice = std::make_shared<EndpointChoice>();
+  EndpointInputs inputs(endpoints, choice);
+  ::testing::internal::CaptureStderr();
+  EXPECT_FALSE(inputs.switch_on(1));
+  std::string said = ::testing::internal::GetCapturedStderr();
+  said.erase(std::remove(said.begin(), said.end(), '\r'), said.end());
+  EXPECT_EQ(said, "pcmtap: what the computer plays cannot be recorded here: "
+                  "this audio system cannot capture what an output plays (it "
+                  "has no loopback capture)\n");
 }
 
 // The reader away for 1.5 s and the stream holding 1 s: half a second was
