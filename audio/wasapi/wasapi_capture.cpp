@@ -237,11 +237,16 @@ HRESULT WasapiCapture::take_packet(unsigned char *out, size_t max_bytes,
     return hr;
   if (choice_->loopback) {
     const UINT64 now = stream_->now();
+    // Vista flags no discontinuity, even after a silence.
+    if (now - last_packet_ >= kSilenceTicks)
+      flags |= AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY;
     last_packet_ = now;
-    // A stream that gives no time had the packet in by now, and none
-    // recorded a packet later than now.
-    keep_time(qpc != 0 ? std::min(qpc, now)
-                       : now - std::min(now, ticks_of(frames)),
+    // A packet without a time had come in by now, and none was recorded
+    // later than now.
+    const bool timed =
+        qpc != 0 && !(flags & AUDCLNT_BUFFERFLAGS_TIMESTAMP_ERROR);
+    keep_time(timed ? std::min(qpc, now)
+                    : now - std::min(now, ticks_of(frames)),
               flags, position, lost);
     since_anchor_ = frames;
   } else if ((flags & AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY) &&

@@ -74,24 +74,29 @@ long miscounted(const std::vector<uint32_t> &out, size_t from, size_t to,
   return -1;
 }
 
-// Real Windows gives a loopback no packets while nothing plays.  Catches
-// that silence left out of the recording (which then falls behind the
-// clock), written late, or said as audio lost when playback resumes.
+// Real Windows gives a loopback no packets while nothing plays, and flags
+// the first after as a discontinuity (but Vista does not).  Catches that
+// silence left out of the recording (which then falls behind the clock),
+// written late, or said as audio lost when playback resumes.
 TEST(LoopbackCapture, KeepsTimeWhileNothingPlays) {
-  Recorder r(true);
-  r.fake->plays = [](UINT64 at) { return at < kRate || at >= 3 * kRate; };
-  r.record(2500);
-  // Half way into the silence, it is there up to the last 50 ms.
-  EXPECT_LE(r.out.size(), 2500 * kRate / 1000);
-  EXPECT_GE(r.out.size(), 2500 * kRate / 1000 - k50ms);
-  r.record(1500);
-  ASSERT_GE(r.out.size(), 4 * kRate - k50ms);
-  EXPECT_LE(r.out.size(), 4 * kRate);
-  EXPECT_EQ(miscounted(r.out, 0, kRate, 1), -1);
-  EXPECT_EQ(std::count(r.out.begin() + kRate, r.out.begin() + 3 * kRate, 0u),
-            long(2 * kRate));
-  EXPECT_EQ(miscounted(r.out, 3 * kRate, r.out.size(), 3 * kRate + 1), -1);
-  EXPECT_EQ(r.lost.overrun_frames, 0u);
+  for (bool flagged : {true, false}) {
+    SCOPED_TRACE(flagged ? "flagged" : "not flagged");
+    Recorder r(true);
+    r.fake->flags_discontinuity = flagged;
+    r.fake->plays = [](UINT64 at) { return at < kRate || at >= 3 * kRate; };
+    r.record(2500);
+    // Half way into the silence, it is there up to the last 50 ms.
+    EXPECT_LE(r.out.size(), 2500 * kRate / 1000);
+    EXPECT_GE(r.out.size(), 2500 * kRate / 1000 - k50ms);
+    r.record(1500);
+    ASSERT_GE(r.out.size(), 4 * kRate - k50ms);
+    EXPECT_LE(r.out.size(), 4 * kRate);
+    EXPECT_EQ(miscounted(r.out, 0, kRate, 1), -1);
+    EXPECT_EQ(std::count(r.out.begin() + kRate, r.out.begin() + 3 * kRate, 0u),
+              long(2 * kRate));
+    EXPECT_EQ(miscounted(r.out, 3 * kRate, r.out.size(), 3 * kRate + 1), -1);
+    EXPECT_EQ(r.lost.overrun_frames, 0u);
+  }
 }
 
 // Before Windows 10 1703 a loopback stream's event never fires.  Catches

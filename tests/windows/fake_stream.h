@@ -27,6 +27,7 @@ public:
   UINT32 buffer = 44100; // a second
   UINT32 period = 441;   // 10 ms
   bool event_fires = true;
+  bool flags_discontinuity = true; // Windows Vista does not
   DWORD flags = 0; // on every packet, such as AUDCLNT_BUFFERFLAGS_SILENT
   // Whether anything plays in the period that begins at this position; a
   // period where nothing does brings no packet.
@@ -124,7 +125,7 @@ private:
       Packet p{at, flags, std::vector<uint32_t>(period)};
       for (UINT32 i = 0; i < period; ++i)
         p.frames[i] = uint32_t(at + i + 1);
-      if (discontinuity_)
+      if (discontinuity_ && flags_discontinuity)
         p.flags |= AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY;
       discontinuity_ = false;
       packets_.push_back(std::move(p));
