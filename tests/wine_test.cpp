@@ -263,9 +263,10 @@ TEST_F(Wine, RecordsWhatTheComputerPlays) {
   Child pcmtap(wine_pcmtap(input), options());
   ASSERT_TRUE(wait_for_client(server)) << pcmtap.err();
   TempDir dir;
-  // Silence first: the sink rewinds to mix a new stream in at once, and
-  // its monitor never gets what it played before the rewind.
-  write_file(dir.file("played"), std::string(22050 * 4, '\0') +
+  // Silence first: the sink rewinds what it played ahead (up to its 2 s
+  // block) to mix a new stream in at once, and its monitor never gets what
+  // it played before the rewind.
+  write_file(dir.file("played"), std::string(110250 * 4, '\0') +
                                      counting_frames(1, kFrames) +
                                      std::string(8820 * 4, '\0'));
   ChildOptions play;
