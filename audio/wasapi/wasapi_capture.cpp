@@ -72,8 +72,7 @@ private:
   size_t take_owed(unsigned char *out, size_t max_bytes);
   HRESULT take_packet(unsigned char *out, size_t max_bytes, size_t *copied,
                       DeviceLosses *lost);
-  void keep_time(UINT64 start, DWORD flags, UINT64 position,
-                 DeviceLosses *lost);
+  void keep_time(UINT64 start, bool anew, UINT64 position, DeviceLosses *lost);
   UINT64 silence_due(UINT64 now) const;
   UINT64 frames_in(UINT64 ticks) const {
     return ticks * rate_ / kTicksPerSecond;
@@ -198,14 +197,13 @@ size_t WasapiCapture::take_owed(unsigned char *out, size_t max_bytes) {
   return n + held;
 }
 
-// A loopback packet that begins later than the last one ended, or than the
-// start: the time between was silence, unless the stream was full, when
-// Windows dropped what did not fit.
-void WasapiCapture::keep_time(UINT64 start, DWORD flags, UINT64 position,
+// A loopback packet that starts anew later than the last one ended, or
+// than the start: the time between was silence, unless the stream was
+// full, when Windows dropped what did not fit.
+void WasapiCapture::keep_time(UINT64 start, bool anew, UINT64 position,
                               DeviceLosses *lost) {
   const UINT64 next = next_frame_time();
-  if ((!have_position_ || (flags & AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY)) &&
-      start > next) {
+  if (anew && start > next) {
     UINT64 gap = frames_in(start - next);
     if (full_ && have_position_) {
       // The jump of the device position, where it says how much.
@@ -237,9 +235,12 @@ HRESULT WasapiCapture::take_packet(unsigned char *out, size_t max_bytes,
     return hr;
   if (choice_->loopback) {
     const UINT64 now = stream_->now();
-    // Vista flags no discontinuity, even after a silence.
-    if (now - last_packet_ >= kSilenceTicks)
-      flags |= AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY;
+    // A packet starts anew after a silence, which Vista does not flag, or
+    // where the flag comes with a jump of the position or a full stream.
+    // (Wine flags packets whose frames follow on, under load.)
+    const bool anew = !have_position_ || now - last_packet_ >= kSilenceTicks ||
+                      ((flags & AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY) &&
+                       (position > next_position_ || full_));
     last_packet_ = now;
     // A packet without a time had come in by now, and none was recorded
     // later than now.
@@ -247,7 +248,7 @@ HRESULT WasapiCapture::take_packet(unsigned char *out, size_t max_bytes,
         qpc != 0 && !(flags & AUDCLNT_BUFFERFLAGS_TIMESTAMP_ERROR);
     keep_time(timed ? std::min(qpc, now)
                     : now - std::min(now, ticks_of(frames)),
-              flags, position, lost);
+              anew, position, lost);
     since_anchor_ = frames;
   } else if ((flags & AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY) &&
              have_position_ && position > next_position_) {

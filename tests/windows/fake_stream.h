@@ -28,6 +28,9 @@ public:
   UINT32 period = 441;   // 10 ms
   bool event_fires = true;
   bool flags_discontinuity = true; // Windows Vista does not
+  // Wine, under load, flags a packet whose frames follow on, and times it
+  // by when it read it: the packet at this position, 5 ms late.
+  UINT64 wine_flags_at = UINT64(-1);
   DWORD flags = 0; // on every packet, such as AUDCLNT_BUFFERFLAGS_SILENT
   // Whether anything plays in the period that begins at this position; a
   // period where nothing does brings no packet.
@@ -58,7 +61,8 @@ public:
     *frames = UINT32(p.frames.size());
     *packet_flags = p.flags;
     *position = p.position;
-    *qpc = kStartTicks + ticks_of(p.position);
+    *qpc = kStartTicks + ticks_of(p.position) +
+           (p.position == wine_flags_at ? 50000 : 0);
     taken_ = true;
     return S_OK;
   }
@@ -125,7 +129,7 @@ private:
       Packet p{at, flags, std::vector<uint32_t>(period)};
       for (UINT32 i = 0; i < period; ++i)
         p.frames[i] = uint32_t(at + i + 1);
-      if (discontinuity_ && flags_discontinuity)
+      if ((discontinuity_ && flags_discontinuity) || at == wine_flags_at)
         p.flags |= AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY;
       discontinuity_ = false;
       packets_.push_back(std::move(p));
