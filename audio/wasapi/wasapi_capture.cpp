@@ -6,7 +6,8 @@
 // A loopback stream keeps time by the clock as well.  Windows gives it no
 // packets at all while nothing plays on the endpoint, and marks the first
 // one after as a discontinuity: that silence is written as zeros, so that
-// the recording stays as long as the time it took, and is no loss.  Before
+// the recording stays as long as the time it took, and is no loss; audio is
+// lost only where the stream was found full.  Before
 // Windows 10 1703 a loopback stream's event never fires, so the stream is
 // looked at on a timer as well.
 #include "wasapi_capture.h"
