@@ -5,7 +5,9 @@
 set -eu
 loader=$1
 export WINEPREFIX=$2 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-[ -f "$WINEPREFIX/.pcmtap-ready" ] && exit 0
+# A prefix an older Wine made is made anew.
+ready=$WINEPREFIX/.pcmtap-ready-wine10
+[ -f "$ready" ] && exit 0
 rm -rf "$WINEPREFIX"
 "$loader" wineboot -i
 "$loader" reg add 'HKCU\Software\Wine\Drivers' /v Audio /d pulse /f >/dev/null
@@ -16,4 +18,4 @@ rm -rf "$WINEPREFIX"
 # wineboot returns before the registry reaches the disk; the next Wine that
 # starts must find it there.
 "${loader%/*}/wineserver" -w
-touch "$WINEPREFIX/.pcmtap-ready"
+touch "$ready"
