@@ -2,5 +2,6 @@
 #   cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/i686-w64-mingw32.cmake
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(PCMTAP_MINGW i686-w64-mingw32)
-set(PCMTAP_WINE /usr/lib/wine/wine)
+get_filename_component(PCMTAP_WINE
+  ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine10/wine ABSOLUTE)
 include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)

@@ -1,5 +1,6 @@
 # What both Windows toolchains share; each sets PCMTAP_MINGW (the target
-# triple) and PCMTAP_WINE (the Wine loader that runs its programs) first.
+# triple) and PCMTAP_WINE (the Wine loader that runs its programs: Wine 10
+# from the root scripts/wine10-root makes) first.
 set(CMAKE_SYSTEM_NAME Windows)
 
 # The -posix thread model: GCC 12's default win32 one has no std::thread and

@@ -2,5 +2,6 @@
 # kernel runs no 32-bit programs (and so no 32-bit Wine).
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(PCMTAP_MINGW x86_64-w64-mingw32)
-set(PCMTAP_WINE /usr/lib/wine/wine64)
+get_filename_component(PCMTAP_WINE
+  ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine10/wine64 ABSOLUTE)
 include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)

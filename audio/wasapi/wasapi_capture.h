@@ -1,10 +1,11 @@
 // The chosen endpoint as a capture device, opened when recording starts so
-// that it follows the input switched on.  Free of windows.h, which the
-// engine need not see.
+// that it follows the input switched on, through `open` (Windows' own,
+// or a test's).
 #ifndef PCMTAP_AUDIO_WASAPI_WASAPI_CAPTURE_H
 #define PCMTAP_AUDIO_WASAPI_WASAPI_CAPTURE_H
 
 #include "../engine/capture_source.h"
+#include "capture_stream.h"
 
 #include <memory>
 
@@ -14,7 +15,8 @@ struct EndpointChoice;
 
 std::unique_ptr<CaptureSource>
 make_wasapi_capture(unsigned rate, unsigned channels,
-                    std::shared_ptr<const EndpointChoice> choice);
+                    std::shared_ptr<const EndpointChoice> choice,
+                    CaptureStreamOpener open = open_capture_stream);
 
 } // namespace pcmtap
 

@@ -1,5 +1,7 @@
 #include "wasapi_stream.h"
 
+#include "capture_stream.h"
+
 #include "../windows/pcm_format.h"
 
 #include <mmdeviceapi.h>
@@ -64,6 +66,76 @@ HRESULT open_stream(const std::wstring &id, bool loopback, unsigned rate,
   if (FAILED(hr))
     return hr;
   *out = std::move(stream);
+  return S_OK;
+}
+
+} // namespace pcmtap
+
+namespace pcmtap {
+namespace {
+
+class WindowsCaptureStream final : public CaptureStream {
+public:
+  WindowsCaptureStream(WasapiStream stream, HANDLE event)
+      : stream_(std::move(stream)), event_(event) {}
+  ~WindowsCaptureStream() override {
+    stream_ = WasapiStream();
+    CloseHandle(event_);
+  }
+  WindowsCaptureStream(const WindowsCaptureStream &) = delete;
+  WindowsCaptureStream &operator=(const WindowsCaptureStream &) = delete;
+
+  HRESULT start() override {
+    HRESULT hr = stream_.client->SetEventHandle(event_);
+    return FAILED(hr) ? hr : stream_.client->Start();
+  }
+  void stop() override { stream_.client->Stop(); }
+  HRESULT buffer_frames(UINT32 *frames) override {
+    return stream_.client->GetBufferSize(frames);
+  }
+  HRESULT padding(UINT32 *frames) override {
+    return stream_.client->GetCurrentPadding(frames);
+  }
+  HRESULT get_buffer(BYTE **data, UINT32 *frames, DWORD *flags,
+                     UINT64 *position, UINT64 *qpc) override {
+    return stream_.capture->GetBuffer(data, frames, flags, position, qpc);
+  }
+  HRESULT release_buffer(UINT32 frames) override {
+    return stream_.capture->ReleaseBuffer(frames);
+  }
+  DWORD wait(HANDLE stop, DWORD millis) override {
+    HANDLE handles[] = {event_, stop};
+    return WaitForMultipleObjects(2, handles, FALSE, millis);
+  }
+  UINT64 now() override {
+    LARGE_INTEGER count, frequency;
+    QueryPerformanceCounter(&count);
+    QueryPerformanceFrequency(&frequency);
+    const UINT64 c = UINT64(count.QuadPart), f = UINT64(frequency.QuadPart);
+    return c / f * 10000000 + c % f * 10000000 / f;
+  }
+
+private:
+  WasapiStream stream_;
+  HANDLE event_;
+};
+
+} // namespace
+
+HRESULT open_capture_stream(const std::wstring &id, bool loopback,
+                            unsigned rate, unsigned channels,
+                            std::shared_ptr<CaptureStream> *out) {
+  // Auto-reset: the engine signals it once per period it fills.
+  HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  if (!event)
+    return E_OUTOFMEMORY;
+  WasapiStream stream;
+  HRESULT hr = open_stream(id, loopback, rate, channels, &stream);
+  if (FAILED(hr)) {
+    CloseHandle(event);
+    return hr;
+  }
+  *out = std::make_shared<WindowsCaptureStream>(std::move(stream), event);
   return S_OK;
 }
 
