@@ -23,6 +23,12 @@ length=$(printf '%s\n' "$stat" | sed -n 's/^Length (seconds): *//p')
 frequency=$(printf '%s\n' "$stat" | sed -n 's/^Rough   frequency: *//p')
 awk -v l="$length" -v f="$frequency" 'BEGIN { exit !(l >= 1 && f >= 430 && f <= 450) }' ||
   fail "recorded $length s at $frequency Hz, not 2 s of the 440 Hz tone"
+# The summary names that frequency as sox hears it in demo.wav: catches a
+# figure that is missing, made up, or measured over both channels
+# interleaved.
+said=$(sed -n 's/^demo: recorded demo.wav: .*, a tone of about \([0-9.]*\) Hz as sox hears it$/\1/p' "$scratch/err")
+[ "$said" = "$frequency" ] ||
+  fail "the summary says '$said' Hz, sox hears $frequency Hz: $(cat "$scratch/err")"
 
 left=$(find "$scratch" -mindepth 1 -maxdepth 1 -name 'pcmtap-demo-*')
 [ -z "$left" ] || fail "left behind: $left"

@@ -96,6 +96,37 @@ TEST_F(Terminal, RefusesToWriteAudioOntoIt) {
   }
 }
 
+// Each command suggested, run by the shell with pcmtap and sox standing in
+// as functions, hands pcmtap the argument it was given.  Catches a single
+// quote that ends the quoting, or is dropped or doubled.
+TEST_F(Terminal, SuggestsCommandsThatPassAQuotedArgumentBackUnchanged) {
+  for (const std::string arg : {"it's", "'", "-'", "a'b'' c", "-'$HOME\\'"}) {
+    ChildOptions o = options();
+    o.stdout_terminal = true;
+    Result r = run({PCMTAP_FAKE_PATH, arg}, o);
+    EXPECT_EQ(r.status, 2) << arg;
+    size_t commands = 0;
+    for (const std::string &row : screen(r.err)) {
+      if (row.rfind("  pcmtap ", 0) != 0)
+        continue;
+      ++commands;
+      std::remove(dir_.file("arg").c_str());
+      ChildOptions shell;
+      shell.env = {"ARG_FILE=" + dir_.file("arg")};
+      Result ran =
+          run({"/bin/sh", "-c",
+               "cd \"${ARG_FILE%/*}\" || exit 1\n"
+               "pcmtap() { [ $# = 1 ] && printf %s \"$1\" >\"$ARG_FILE\"; }\n"
+               "sox() { cat >/dev/null; }\n" +
+                   row},
+              shell);
+      EXPECT_EQ(ran.status, 0) << row << "\n" << ran.err;
+      EXPECT_EQ(read_file(dir_.file("arg")), arg) << row;
+    }
+    EXPECT_EQ(commands, 2u) << r.err;
+  }
+}
+
 // A square wave at full scale on the left, silence on the right: the left
 // meter is full and near 0 dBFS with its clip mark, the right one empty.
 // Enter, typed on the terminal and echoed there, leaves no line behind.
@@ -116,6 +147,18 @@ TEST_F(Terminal, ShowsTheLevelsWhileRecordingAndASummaryAfter) {
   Result quiet = record_until("", o);
   EXPECT_EQ(quiet.status, 0);
   EXPECT_EQ(quiet.err, "");
+}
+
+// 37,234 blocks of a tenth of a second: 3,723.4 s.  Catches a summary
+// whose clock reads minutes past the hour, or no hours.
+TEST_F(Terminal, SaysTheLengthOfARecordingPastAnHourInHours) {
+  ChildOptions o = options({"FAKE_BLOCKS=37234", "FAKE_BLOCK_FRAMES=4410"});
+  o.stdout_path = "/dev/null";
+  Result r = record_until("Enter stops", o);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(screen(r.err),
+            std::vector<std::string>{"pcmtap: recorded 1:02:03.4 (656.8 MB)"})
+      << r.err;
 }
 
 // The library's messages go through pcmtap's own pipe to the terminal:
