@@ -101,8 +101,14 @@ void Recording::device_loop() {
 int Recording::record(std::unique_lock<std::mutex> &device) {
   while (!stop_requested_.load(std::memory_order_acquire) &&
          !consumer_done_.load(std::memory_order_acquire)) {
-    if (pace_.load(std::memory_order_relaxed) != Pace::kUnknown &&
-        ring_.filled() != 0) {
+    const Pace pace = pace_.load(std::memory_order_relaxed);
+    if (pace != Pace::kUnknown && ring_.filled() != 0) {
+      // Between blocks of a backlog, whatever the device has is taken
+      // first: without a wait, so that the device is read at every block
+      // even when the watcher finds it overrun, with nothing to read.
+      if (pace == Pace::kRealTime)
+        if (long n = read_some(SIZE_MAX); n < 0)
+          return int(n);
       deliver_one(device);
       continue;
     }
@@ -165,15 +171,17 @@ void Recording::watch_loop() {
   }
 }
 
-// The device thread is in the callback and audio waits in the device:
-// read it into the ring until the device thread is back.  On an error the
+// The device thread is in the callback: read the device into the ring
+// until it is back.  On an error the
 // device thread, back, meets it itself.
 void Recording::read_for_a_busy_writer() {
   if (pace_.load(std::memory_order_relaxed) != Pace::kRealTime ||
       !in_callback_.load())
     return;
   std::unique_lock<std::mutex> device(device_mutex_, std::try_to_lock);
-  if (!device.owns_lock() || reading_over_ || source_.available() <= 0)
+  // A device that overran has nothing to read until a read restarts it:
+  // it is read whether or not it says it has audio.
+  if (!device.owns_lock() || reading_over_)
     return;
   // Set before in_callback_ is looked at again: either the device thread
   // sees it on its way back and says so, or this sees that it is back.
