@@ -26,10 +26,10 @@ const unsigned kRealTimeBlockMillis = 50;
 const size_t kUnpacedProofSeconds = 5;
 
 // How often the watcher looks whether the device thread is in the
-// callback with audio waiting in the device: each look is a wake-up, so a
-// few times a second, and four times in what the device keeps, so that
-// the device is read well before it overruns.
-const unsigned kWatchMillis = 250;
+// callback: four times in what the device keeps, so that the device is
+// read well before it overruns, and each look being a wake-up, at most
+// once a second where the device keeps more (a sound server's 23.8 s).
+const unsigned kWatchMillis = 1000;
 const unsigned kMinWatchMillis = 10;
 
 // At the stop, how long the device may take to hand over what it had

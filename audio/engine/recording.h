@@ -1,8 +1,8 @@
 // One running recording.  The device thread reads the capture device and
 // hands each block to the callback itself, one wake-up a block.  While it
 // is inside the callback (a reader downstream is slow or stalls), a
-// watcher that looks a few times a second reads the device into the ring,
-// so that the device never holds more than it keeps; back from the
+// watcher that looks up to four times a second reads the device into the
+// ring, so that the device never holds more than it keeps; back from the
 // callback, the device thread delivers from the ring first.  The backlog
 // of a slow reader thus waits in the ring, where what does not fit is
 // dropped, counted and reported, never in a device or a server.
