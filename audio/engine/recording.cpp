@@ -104,8 +104,8 @@ int Recording::record(std::unique_lock<std::mutex> &device) {
     const Pace pace = pace_.load(std::memory_order_relaxed);
     if (pace != Pace::kUnknown && ring_.filled() != 0) {
       // Between blocks of a backlog, whatever the device has is taken
-      // first: without a wait, so that the device is read at every block
-      // even when the watcher finds it overrun, with nothing to read.
+      // first, without a wait: the device is read at every block, not
+      // only when the watcher finds the writer inside one.
       if (pace == Pace::kRealTime)
         if (long n = read_some(SIZE_MAX); n < 0)
           return int(n);
