@@ -127,5 +127,22 @@ TEST(PipewireServer, AStallLongerThanTheRingIsOneGapSaidOnce) {
   EXPECT_TRUE(fed.get());
 }
 
+// The same on PipeWire: the backlog of a reader at half speed is not left
+// in the server for the stop to cut.
+TEST(PipewireServer, AReaderAtHalfSpeedGetsEverythingUpToTheStop) {
+  PipewireServer server;
+  const std::string fifo = server.dir() + "/feed";
+  server.pactl("load-module module-pipe-source source_name=feed file=" + fifo +
+               " format=s16le rate=44100 channels=2");
+  server.pactl("set-default-source feed");
+  std::atomic<bool> cancel{false};
+  auto fed = std::async(std::launch::async, feed, fifo,
+                        counting_frames(1, 60 * 44100), &cancel);
+  expect_a_slow_reader_to_get_all_up_to_the_stop(
+      server.environment(), {"count", "--skip-silence", "1"}, 20);
+  cancel = true;
+  EXPECT_TRUE(fed.get());
+}
+
 } // namespace
 } // namespace pcmtap::test

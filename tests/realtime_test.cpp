@@ -72,6 +72,17 @@ TEST_F(RealTime, ADeviceThatGoesAwayEndsTheRecordingWithItsAudio) {
   expect_unplugging_ends_it(rec, unplugged);
 }
 
+// A reader at half speed for 70 s overflows the ring by some 5 s, a block
+// at a time: said in one line per 10 s at most, not one per block.
+TEST_F(RealTime, AReaderAtHalfSpeedPastTheRingHearsOfItsLossesInAFewLines) {
+  const double seconds = 70;
+  std::string err = expect_a_slow_reader_to_get_all_up_to_the_stop(
+      card(), {"count"}, seconds);
+  SaidLosses said = said_losses(err, "output too slow");
+  EXPECT_GT(said.seconds, 1.0) << err;
+  EXPECT_LE(said.lines, size_t(seconds / 10 + 1)) << err;
+}
+
 TEST_F(RealTime, AStopWhileTheReaderStallsStillEnds) {
   CheckedRecording rec(card(),
                        {"count", "--stall-at", "0", "--stall-ms", "600000"});

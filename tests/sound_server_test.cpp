@@ -81,6 +81,13 @@ TEST_F(ServerLosses, AStallLongerThanTheRingIsOneGapSaidOnce) {
   expect_a_long_stall_reported(env_, {"count"});
 }
 
+// A reader at half speed: the backlog must come into pcmtap's ring, not
+// wait in the server or in libpulse, where the stop would cut it off.
+TEST_F(ServerLosses, AReaderAtHalfSpeedGetsEverythingUpToTheStop) {
+  start();
+  expect_a_slow_reader_to_get_all_up_to_the_stop(env_, {"count"}, 20);
+}
+
 double seconds_between(std::chrono::steady_clock::time_point from,
                        std::chrono::steady_clock::time_point to) {
   return std::chrono::duration<double>(to - from).count();

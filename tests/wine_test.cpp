@@ -1,5 +1,6 @@
 // pcmtap.exe under Wine, recording through Wine's PulseAudio driver from a
 // private server's pipe source, as a Windows user runs it.
+#include "checked_recording.h"
 #include "process.h"
 #include "pulse_server.h"
 #include "virtual_devices.h"
@@ -7,10 +8,12 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <filesystem>
@@ -55,14 +58,20 @@ std::vector<std::string> wine_pcmtap(const std::string &arg = "") {
   return argv;
 }
 
-// Feeds the FIFO at the pace of the audio, as a sound card would.
-bool feed_in_real_time(const std::string &fifo, const std::string &bytes) {
+// Feeds the FIFO at the pace of the audio, as a sound card would, until
+// `cancel` is set.  False when it takes nothing for 20 s (a hang).
+bool feed_in_real_time(const std::string &fifo, const std::string &bytes,
+                       const std::atomic<bool> *cancel = nullptr) {
   const int fd = ::open(fifo.c_str(), O_WRONLY | O_CLOEXEC);
   if (fd < 0)
     return false;
   auto next = std::chrono::steady_clock::now();
   size_t done = 0;
-  while (done < bytes.size()) {
+  while (done < bytes.size() && !(cancel && *cancel)) {
+    // A source nobody records may stop taking audio.
+    pollfd p = {fd, POLLOUT, 0};
+    if (::poll(&p, 1, 20000) != 1)
+      break;
     const size_t n = std::min(kFramesPerWrite * 4, bytes.size() - done);
     if (::write(fd, bytes.data() + done, n) != ssize_t(n))
       break;
@@ -71,7 +80,7 @@ bool feed_in_real_time(const std::string &fifo, const std::string &bytes) {
     std::this_thread::sleep_until(next);
   }
   ::close(fd);
-  return done == bytes.size();
+  return done == bytes.size() || (cancel && *cancel);
 }
 
 // Wine reads the server's UTF-8 names, and draws its console on a
@@ -177,9 +186,9 @@ bool wait_for_client(const PulseServer &server) {
 void record_the_count(Child &pcmtap, const PulseServer &server) {
   ASSERT_TRUE(wait_for_client(server)) << pcmtap.err();
   // Silence after the count pushes the source's last part through.
-  auto fed =
-      std::async(std::launch::async, feed_in_real_time, server.dir() + "/feed",
-                 counting_frames(1, kFrames) + std::string(8820 * 4, '\0'));
+  auto fed = std::async(
+      std::launch::async, feed_in_real_time, server.dir() + "/feed",
+      counting_frames(1, kFrames) + std::string(8820 * 4, '\0'), nullptr);
   EXPECT_TRUE(pcmtap.wait_until([&](const std::string &out) {
     return out.size() >= leading_silence(out) + kFrames * 4;
   })) << pcmtap.err();
@@ -219,6 +228,28 @@ TEST_F(Wine, ARemovedEndpointEndsTheRecordingWithEveryFrameBefore) {
   expect_the_count(pcmtap.out());
   EXPECT_EQ(pcmtap.err(), "pcmtap: recording device: the audio endpoint was "
                           "removed or disabled\r\n");
+}
+
+// A reader at half speed for 70 s, under Wine as on Linux: everything up
+// to the stop arrives but what the ring could not hold, and that is said
+// in one line per 10 s at most.
+TEST_F(Wine, AReaderAtHalfSpeedPastTheRingHearsOfItsLossesInAFewLines) {
+  const double seconds = 70;
+  std::atomic<bool> cancel{false};
+  auto fed = std::async(std::launch::async, [&] {
+    return wait_for_client(server) &&
+           feed_in_real_time(server.dir() + "/feed",
+                             counting_frames(1, size_t(seconds + 30) * 44100),
+                             &cancel);
+  });
+  std::string err = expect_a_slow_reader_to_get_all_up_to_the_stop(
+      options().env, {"count", "--skip-silence", "1"}, seconds,
+      wine_pcmtap("-"));
+  SaidLosses said = said_losses(err, "output too slow");
+  EXPECT_GT(said.seconds, 1.0) << err;
+  EXPECT_LE(said.lines, size_t(seconds / 10 + 1)) << err;
+  cancel = true;
+  EXPECT_TRUE(fed.get());
 }
 
 // Every recording endpoint Wine makes of the server's sources (its default

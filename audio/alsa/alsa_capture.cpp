@@ -99,7 +99,8 @@ AlsaCapture::AlsaCapture(snd_pcm_t *pcm, unsigned rate, unsigned channels,
                          snd_pcm_uframes_t buffer_frames)
     : pcm_(pcm), rate_(rate), channels_(channels),
       // A read larger than the device's buffer confuses some plugins.
-      max_read_(std::min(buffer_frames, kMaxReadFrames)) {}
+      max_read_(std::min(buffer_frames, kMaxReadFrames)),
+      buffer_millis_(unsigned(buffer_frames * 1000 / rate)) {}
 
 AlsaCapture::~AlsaCapture() { snd_pcm_close(pcm_); }
 

@@ -22,6 +22,7 @@ public:
   unsigned channels() const override { return channels_; }
   unsigned rate() const override { return rate_; }
   size_t max_read_frames() const override { return max_read_; }
+  unsigned buffer_millis() const override { return buffer_millis_; }
 
   int start() override;
   int wait(const Wakeup &stop) override;
@@ -40,6 +41,7 @@ private:
   unsigned rate_;
   unsigned channels_;
   size_t max_read_;
+  unsigned buffer_millis_;
   double last_read_time_ = 0;    // monotonic seconds
   bool woke_for_device_ = false; // the last wait ended on the device
   bool read_since_wait_ = false;

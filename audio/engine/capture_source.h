@@ -27,11 +27,9 @@ public:
   size_t frame_bytes() const { return 2 * size_t{channels()}; }
   // The largest read worth making in one go.
   virtual size_t max_read_frames() const = 0;
-  // Whether the started device itself keeps what it records while nobody
-  // reads it, for as long as the ring would (a sound server may hold many
-  // seconds for each stream).  Such a device is read and its audio handed
-  // on by one thread, and read by another only while a callback stalls.
-  virtual bool keeps_unread_audio() const { return false; }
+  // How much audio the device keeps for us while nobody reads it: the
+  // watcher looks at least four times in that long.
+  virtual unsigned buffer_millis() const { return 1000; }
 
   // All errors are negative errno values.
   virtual int start() = 0;
@@ -41,6 +39,11 @@ public:
   virtual int wait(const Wakeup &stop) = 0;
   // How many frames could be read right now without blocking.
   virtual long available() = 0;
+  // At the stop: the frames the device has captured and not handed over
+  // yet, wherever they wait (for a sound server, also what the server and
+  // its client library hold for the stream), so that the stop reads them
+  // all, waiting for those on their way.  Most have them all at hand.
+  virtual long pending() { return available(); }
   // Reads up to `max_frames` frames into `dst` without blocking: the number
   // read, 0 when none are ready, or an error the device did not recover
   // from.  Audio the device dropped on its own (an overrun, a suspend) is

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <system_error>
@@ -24,10 +25,16 @@ const unsigned kRealTimeBlockMillis = 50;
 // second or two).
 const size_t kUnpacedProofSeconds = 5;
 
-// How often the delivery thread looks whether the device thread is still
-// in the same callback, for a device that keeps its unread audio: seldom,
-// as each look is a wake-up; such a device keeps many times as long.
-const unsigned kWatchMillis = 2000;
+// How often the watcher looks whether the device thread is in the
+// callback: four times in what the device keeps, so that the device is
+// read well before it overruns, and each look being a wake-up, at most
+// once a second where the device keeps more (a sound server's 23.8 s).
+const unsigned kWatchMillis = 1000;
+const unsigned kMinWatchMillis = 10;
+
+// At the stop, how long the device may take to hand over what it had
+// captured (a server's audio on its way to us) before the rest is given up.
+const auto kDrainLimit = std::chrono::seconds(2);
 
 } // namespace
 
@@ -37,25 +44,21 @@ Recording::Recording(CaptureSource &source, HRECORD handle, RECORDPROC *proc,
       ring_(ring_bytes),
       scratch_(
           new unsigned char[source.max_read_frames() * source.frame_bytes()]),
-      max_block_(kMaxBlockFrames * source.frame_bytes()) {}
+      max_block_(kMaxBlockFrames * source.frame_bytes()),
+      losses_(source.rate()) {}
 
 Recording::~Recording() { stop(); }
 
 int Recording::start() {
-  if (!data_ready_.valid() || !stop_.valid() || !hand_back_.valid())
+  if (!stop_.valid() || !watch_.valid() || !hand_back_.valid() ||
+      !drain_.valid())
     return -EMFILE;
   int err = source_.start();
   if (err < 0)
     return err;
-  if (source_.keeps_unread_audio()) {
-    keeping_ = true;
-    pace_ = Pace::kKeeping;
-    max_block_.store(real_time_block_frames() * source_.frame_bytes(),
-                     std::memory_order_relaxed);
-  }
   try {
     start_threads_without_signals([this] {
-      delivery_thread_ = std::thread(&Recording::delivery_loop, this);
+      watch_thread_ = std::thread(&Recording::watch_loop, this);
       device_thread_ = std::thread(&Recording::device_loop, this);
     });
   } catch (const std::system_error &e) {
@@ -68,94 +71,117 @@ int Recording::start() {
 void Recording::stop() {
   stop_requested_.store(true, std::memory_order_release);
   stop_.notify_always();
+  watch_.notify_always();
   hand_back_.notify_always();
   if (device_thread_.joinable())
     device_thread_.join();
-  else if (delivery_thread_.joinable())
-    finish_producing(0); // the device thread never ran
-  if (delivery_thread_.joinable())
-    delivery_thread_.join();
+  finished_.store(true, std::memory_order_release); // or it never ran
+  watch_.notify_always();
+  if (watch_thread_.joinable())
+    watch_thread_.join();
   source_.stop();
 }
 
 void Recording::device_loop() {
-  if (keeping_)
-    return keeping_loop();
-  int err = 0;
-  while (!stop_requested_.load(std::memory_order_acquire) &&
-         !consumer_done_.load(std::memory_order_acquire)) {
-    long n = read_some(SIZE_MAX);
-    if (n < 0 || (n == 0 && (err = source_.wait(stop_)) < 0)) {
-      err = n < 0 ? int(n) : err;
-      break;
-    }
-  }
-  if (err == 0 && !consumer_done_.load(std::memory_order_acquire)) {
-    source_.release_held_audio();
-    drain_device();
-  }
-  end_overflow();
-  finish_producing(err);
-}
-
-// The device thread of a device that keeps its unread audio: it reads the
-// device and hands the audio on itself, letting the device go while it is
-// in the callback.
-void Recording::keeping_loop() {
   std::unique_lock<std::mutex> device(device_mutex_);
-  int err = 0;
-  while (!stop_requested_.load(std::memory_order_acquire) &&
-         !consumer_done_.load(std::memory_order_acquire)) {
-    long n = read_some(SIZE_MAX);
-    if (n < 0) {
-      err = int(n);
-      break;
-    }
-    if (ring_.filled() != 0) {
-      device.unlock();
-      deliver_as_reader();
-      device.lock();
-      // Nobody else fills or empties the ring now: each block comes into
-      // memory that is already in use, and in cache.
-      if (ring_.filled() == 0)
-        ring_.rewind();
-      continue;
-    }
-    if ((err = source_.wait(stop_)) < 0)
-      break;
-  }
-  if (err == 0 && !consumer_done_.load(std::memory_order_acquire)) {
-    source_.release_held_audio();
+  int err = record(device);
+  if (err == 0 && !drained_ && !consumer_done_.load(std::memory_order_acquire))
     drain_device();
-  }
+  reading_over_ = true;
   end_overflow();
   device.unlock();
-  finish_producing(err);
+  while (!consumer_done_.load(std::memory_order_acquire) &&
+         deliver_available()) {
+  }
+  finish(err);
 }
 
-void Recording::deliver_as_reader() {
+// Reads the device and hands its audio on until the stop; a negative
+// errno when the device failed.
+int Recording::record(std::unique_lock<std::mutex> &device) {
+  while (!stop_requested_.load(std::memory_order_acquire) &&
+         !consumer_done_.load(std::memory_order_acquire)) {
+    const Pace pace = pace_.load(std::memory_order_relaxed);
+    if (pace != Pace::kUnknown && ring_.filled() != 0) {
+      // Between blocks of a backlog, whatever the device has is taken
+      // first, without a wait: the device is read at every block, not
+      // only when the watcher finds the writer inside one.
+      if (pace == Pace::kRealTime)
+        if (long n = read_some(SIZE_MAX); n < 0)
+          return int(n);
+      deliver_one(device);
+      continue;
+    }
+    long n = read_some(SIZE_MAX);
+    if (n < 0)
+      return int(n);
+    if (n == 0)
+      if (int err = source_.wait(stop_); err < 0)
+        return err;
+  }
+  return 0;
+}
+
+// One block to the callback, the device let go meanwhile so that the
+// watcher can read it should the callback take long.
+void Recording::deliver_one(std::unique_lock<std::mutex> &device) {
+  device.unlock();
   in_callback_.store(true);
-  do
-    callbacks_.fetch_add(1, std::memory_order_relaxed);
-  while (deliver_available());
+  deliver_available();
   in_callback_.store(false);
-  // The stand-in, should one be reading, lets the device go at once.
+  // The watcher, should it be reading, lets the device go at once.
   if (taken_over_.load())
     hand_back_.notify_always();
+  device.lock();
+  // Nobody else fills the ring now: each block comes into memory that is
+  // already in use, and in cache.
+  if (ring_.filled() == 0)
+    ring_.rewind();
 }
 
-// The device thread has been in one callback since the last look: read the
-// device into the ring until it is back, so that the device never holds
-// more than it keeps.  On an error the device thread, back, meets it
-// itself.
-void Recording::read_for_a_stalled_reader() {
-  uint64_t callbacks = callbacks_.load(std::memory_order_relaxed);
-  bool stalled = in_callback_.load() && callbacks == watched_callbacks_;
-  watched_callbacks_ = callbacks;
-  if (!stalled)
+void Recording::finish(int err) {
+  losses_.say_all();
+  if (err < 0 && !consumer_done_.load(std::memory_order_acquire)) {
+    std::fprintf(stderr, "pcmtap: recording device: %s\n",
+                 source_.error_text(err));
+    proc_(handle_, nullptr, 0, user_);
+  }
+  finished_.store(true, std::memory_order_release);
+  watch_.notify_always();
+}
+
+void Recording::watch_loop() {
+  const unsigned millis = watch_millis();
+  while (!finished_.load(std::memory_order_acquire)) {
+    if (watch_.wait_for(millis))
+      watch_.consume();
+    losses_.say_due();
+    if (finished_.load(std::memory_order_acquire))
+      break;
+    if (stop_requested_.load(std::memory_order_acquire)) {
+      // The device thread may be in a callback that takes long, or never
+      // returns: what was captured before the stop is read now.
+      std::lock_guard<std::mutex> device(device_mutex_);
+      if (!drained_ && !reading_over_ &&
+          !consumer_done_.load(std::memory_order_acquire))
+        drain_device();
+      continue;
+    }
+    read_for_a_busy_writer();
+  }
+}
+
+// The device thread is in the callback: read the device into the ring
+// until it is back.  On an error the
+// device thread, back, meets it itself.
+void Recording::read_for_a_busy_writer() {
+  if (pace_.load(std::memory_order_relaxed) != Pace::kRealTime ||
+      !in_callback_.load())
     return;
   std::unique_lock<std::mutex> device(device_mutex_, std::try_to_lock);
-  if (!device.owns_lock())
+  // A device that overran has nothing to read until a read restarts it:
+  // it is read whether or not it says it has audio.
+  if (!device.owns_lock() || reading_over_)
     return;
   // Set before in_callback_ is looked at again: either the device thread
   // sees it on its way back and says so, or this sees that it is back.
@@ -171,6 +197,11 @@ void Recording::read_for_a_stalled_reader() {
   hand_back_.consume();
 }
 
+unsigned Recording::watch_millis() const {
+  unsigned quarter = source_.buffer_millis() / 4;
+  return std::clamp(quarter, kMinWatchMillis, kWatchMillis);
+}
+
 // Reads up to `max_frames` from the device into the ring, fewer when the
 // ring has less room in one piece.  What the device is decides who hands
 // the audio on (see `Pace`).  When the ring is full, a real-time device's
@@ -180,6 +211,7 @@ void Recording::read_for_a_stalled_reader() {
 // recover from.
 long Recording::read_some(size_t max_frames) {
   const size_t frame = source_.frame_bytes();
+  const Pace pace = pace_.load(std::memory_order_relaxed);
   Region free = ring_.free_region();
   bool full = free.size < frame;
   unsigned char *dst = full ? scratch_.get() : free.data;
@@ -189,22 +221,18 @@ long Recording::read_some(size_t max_frames) {
   // gains nothing, and PulseAudio's plugin holds on to a piece it has
   // handed out only in part (should the server die then, the next call
   // into the plugin never returns).
-  if (pace_ == Pace::kUnknown || pace_ == Pace::kUnpaced)
+  if (pace != Pace::kRealTime)
     frames = std::min(frames, source_.max_read_frames());
   frames = std::min(frames, max_frames);
   DeviceLosses lost;
   long n = source_.read(dst, frames, &lost);
-  if (lost.overrun_frames != 0 || lost.suspend_frames != 0) {
-    device_lost_frames_.fetch_add(lost.overrun_frames,
-                                  std::memory_order_relaxed);
-    suspend_lost_frames_.fetch_add(lost.suspend_frames,
-                                   std::memory_order_relaxed);
-    data_ready_.notify_always(); // so that it is reported now
-  }
+  if (lost.overrun_frames != 0)
+    losses_.add(LossReport::kDevice, lost.overrun_frames);
+  if (lost.suspend_frames != 0)
+    losses_.add(LossReport::kSuspend, lost.suspend_frames);
   // An unpaced device always has all that is asked for; one that ever has
   // less makes its audio as time goes by.
-  if (n >= 0 && size_t(n) < frames &&
-      (pace_ == Pace::kUnknown || pace_ == Pace::kUnpaced))
+  if (n >= 0 && size_t(n) < frames && pace != Pace::kRealTime)
     hand_over();
   if (n <= 0)
     return n;
@@ -214,31 +242,18 @@ long Recording::read_some(size_t max_frames) {
   }
   end_overflow();
   ring_.commit(size_t(n) * frame);
-  if (pace_ == Pace::kUnknown && ring_.filled() >= unpaced_proof_bytes())
-    pace_ = Pace::kUnpaced;
-  if (pace_ == Pace::kUnpaced) {
-    while (deliver_available()) {
-    }
-    // Each block then comes into memory that is already in use, and
-    // in cache.
-    if (ring_.filled() == 0)
-      ring_.rewind();
-  } else if (pace_ == Pace::kRealTime) {
-    data_ready_.notify();
-  }
+  if (pace == Pace::kUnknown && ring_.filled() >= unpaced_proof_bytes())
+    pace_.store(Pace::kUnpaced, std::memory_order_relaxed);
   return n;
 }
 
-// The device ran short: its audio comes at its own pace, and from now on
-// the delivery thread hands each piece on as soon as it is in, so that a
-// slow callback costs ring space instead of audio.  Nothing was delivered
-// yet, or this thread delivered everything it read.
+// The device ran short: its audio comes at its own pace, in blocks short
+// enough for a reader downstream to hear it soon, and the watcher reads it
+// whenever the callback takes long.
 void Recording::hand_over() {
-  pace_ = Pace::kRealTime;
+  pace_.store(Pace::kRealTime, std::memory_order_relaxed);
   max_block_.store(real_time_block_frames() * source_.frame_bytes(),
                    std::memory_order_relaxed);
-  delivery_thread_delivers_.store(true, std::memory_order_release);
-  data_ready_.notify_always();
 }
 
 // More audio at once than any real-time device holds when it starts.
@@ -253,80 +268,42 @@ size_t Recording::real_time_block_frames() const {
                           size_t(source_.rate()) * kRealTimeBlockMillis / 1000);
 }
 
-// An overflow episode is over: hand its loss to the delivery thread, which
-// reports it once.
+// A full-ring episode is over: its loss is said once, with the others of
+// its stretch.
 void Recording::end_overflow() {
   if (overflow_frames_ == 0)
     return;
-  output_lost_frames_.fetch_add(overflow_frames_, std::memory_order_relaxed);
+  losses_.add(LossReport::kOutput, overflow_frames_);
   overflow_frames_ = 0;
-  data_ready_.notify_always();
 }
 
-// On stop, what the device holds already was recorded before the stop and
-// belongs in the output.  Only that much is read: an unpaced device would
-// otherwise never run dry.
+// On stop, what the device had captured by then was recorded before the
+// stop and belongs in the output.  Only that much is read: an unpaced
+// device would otherwise never run dry.  Some of it may still be on its
+// way (a server's), so the device is waited for, within a limit.
 void Recording::drain_device() {
-  size_t pending = size_t(source_.available());
+  drained_ = true;
+  source_.release_held_audio();
+  size_t pending = size_t(std::max(0L, source_.pending()));
+  const auto deadline = std::chrono::steady_clock::now() + kDrainLimit;
   while (pending > 0 && !consumer_done_.load(std::memory_order_acquire)) {
     long n = read_some(pending);
-    if (n <= 0)
+    if (n < 0)
       break;
+    if (n == 0) {
+      if (std::chrono::steady_clock::now() >= deadline ||
+          source_.wait(drain_) < 0)
+        break;
+      continue;
+    }
     pending -= std::min(pending, size_t(n));
   }
   read_some(0); // losses the device knows of only at the stop
 }
 
-void Recording::finish_producing(int err) {
-  device_error_ = err;
-  producer_done_.store(true, std::memory_order_release);
-  data_ready_.notify_always();
-}
-
-void Recording::delivery_loop() {
-  for (;;) {
-    report_losses();
-    if (consumer_done_.load(std::memory_order_acquire))
-      return;
-    // Once the producer is done, everything it committed is visible, and
-    // nothing else delivers.
-    bool done = producer_done_.load(std::memory_order_acquire);
-    bool mine =
-        done || delivery_thread_delivers_.load(std::memory_order_acquire);
-    if (mine && deliver_available())
-      continue;
-    if (consumer_done_.load(std::memory_order_relaxed))
-      return;
-    data_ready_.prepare_wait();
-    done = producer_done_.load(std::memory_order_acquire);
-    mine = done || delivery_thread_delivers_.load(std::memory_order_acquire);
-    if ((mine && ring_.filled() != 0) || has_losses_to_report()) {
-      data_ready_.cancel_wait();
-      continue;
-    }
-    if (done)
-      break;
-    if (keeping_ && !data_ready_.wait_for(kWatchMillis)) {
-      data_ready_.cancel_wait();
-      read_for_a_stalled_reader();
-      continue;
-    }
-    if (!keeping_)
-      data_ready_.wait();
-    data_ready_.consume();
-  }
-  report_losses();
-  if (device_error_ < 0 && !consumer_done_.load(std::memory_order_relaxed)) {
-    std::fprintf(stderr, "pcmtap: recording device: %s\n",
-                 source_.error_text(device_error_));
-    proc_(handle_, nullptr, 0, user_);
-  }
-}
-
 // Hands the callback the next contiguous block of the ring.  False when the
-// ring was empty or the callback asked to stop.  Runs on whichever thread
-// delivers: the device thread while the device is unpaced, the delivery
-// thread after.
+// ring was empty or the callback asked to stop.  Only the device thread
+// delivers.
 bool Recording::deliver_available() {
   Region filled = ring_.filled_region();
   if (filled.size == 0)
@@ -341,26 +318,6 @@ bool Recording::deliver_available() {
     return false;
   }
   return true;
-}
-
-bool Recording::has_losses_to_report() const {
-  return device_lost_frames_.load(std::memory_order_relaxed) != 0 ||
-         suspend_lost_frames_.load(std::memory_order_relaxed) != 0 ||
-         output_lost_frames_.load(std::memory_order_relaxed) != 0;
-}
-
-void Recording::report_losses() {
-  const double rate = source_.rate();
-  if (uint64_t lost = device_lost_frames_.exchange(0); lost != 0)
-    std::fprintf(stderr, "pcmtap: overrun: %.2f s of audio lost (device)\n",
-                 double(lost) / rate);
-  if (uint64_t lost = suspend_lost_frames_.exchange(0); lost != 0)
-    std::fprintf(stderr, "pcmtap: device suspended: %.2f s of audio lost\n",
-                 double(lost) / rate);
-  if (uint64_t lost = output_lost_frames_.exchange(0); lost != 0)
-    std::fprintf(stderr,
-                 "pcmtap: overrun: %.2f s of audio lost (output too slow)\n",
-                 double(lost) / rate);
 }
 
 } // namespace pcmtap

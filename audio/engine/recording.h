@@ -1,22 +1,21 @@
-// One running recording.  A device thread reads frames from the capture
-// device into a ring.  From an unpaced device (one that always has audio,
-// as a file has) it hands each block to the callback itself: such a device
-// loses nothing by waiting, and no hand-off is the cheapest.  Any other
-// real-time device's audio is handed from the ring to the callback by a
-// delivery thread, so that the device thread never waits for the callback
-// and a slow consumer costs buffer space, not audio.
+// One running recording.  The device thread reads the capture device and
+// hands each block to the callback itself, one wake-up a block.  While it
+// is inside the callback (a reader downstream is slow or stalls), a
+// watcher that looks up to four times a second reads the device into the
+// ring, so that the device never holds more than it keeps; back from the
+// callback, the device thread delivers from the ring first.  The backlog
+// of a slow reader thus waits in the ring, where what does not fit is
+// dropped, counted and reported, never in a device or a server.
 //
-// A device that keeps what is not read (a sound server's stream) is read
-// and handed on by the device thread alone, one wake-up a piece; should a
-// callback stall, the delivery thread reads the device into the ring until
-// the callback returns.  Either way nothing waits in a device or a server
-// long enough to be dropped there unsaid: what the ring cannot take is
-// dropped here, where it is counted and reported.
+// At the stop, whichever of the two holds the device reads what it had
+// captured by then (for a sound server, also what the server and libpulse
+// still hold for the stream), and the device thread delivers the ring.
 #ifndef PCMTAP_AUDIO_ENGINE_RECORDING_H
 #define PCMTAP_AUDIO_ENGINE_RECORDING_H
 
 #include "../bass.h"
 #include "capture_source.h"
+#include "loss_report.h"
 #include "ring_buffer.h"
 #include "wakeup.h"
 
@@ -47,22 +46,26 @@ public:
   void stop();
 
 private:
+  // The device thread.
   void device_loop();
-  void keeping_loop();
-  void deliver_as_reader();
-  void read_for_a_stalled_reader();
+  int record(std::unique_lock<std::mutex> &device);
+  void deliver_one(std::unique_lock<std::mutex> &device);
+  void finish(int err);
+
+  // The watcher.
+  void watch_loop();
+  void read_for_a_busy_writer();
+  unsigned watch_millis() const;
+
+  // Either, holding `device_mutex_`.
   long read_some(size_t max_frames);
   void hand_over();
   size_t unpaced_proof_bytes() const;
   void end_overflow();
   size_t real_time_block_frames() const;
   void drain_device();
-  void finish_producing(int err);
 
-  void delivery_loop();
   bool deliver_available();
-  bool has_losses_to_report() const;
-  void report_losses();
 
   CaptureSource &source_;
   const HRECORD handle_;
@@ -72,45 +75,40 @@ private:
   // Where a real-time device's audio goes when the ring is full.
   std::unique_ptr<unsigned char[]> scratch_;
 
-  Wakeup data_ready_; // device thread -> delivery thread
-  Wakeup stop_;       // stop() -> device thread
-  Wakeup hand_back_;  // back from the callback -> a stalled reader's stand-in
+  Wakeup stop_;      // stop() -> device thread
+  Wakeup watch_;     // stop() and the end -> watcher
+  Wakeup hand_back_; // back from the callback -> the watcher, reading
+  Wakeup drain_;     // never notified: the drain waits on the device alone
 
   std::atomic<bool> stop_requested_{false};
-  std::atomic<bool> producer_done_{false};
   std::atomic<bool> consumer_done_{false};
-  // Set once the device has shown itself real-time: from then on the
-  // delivery thread, not the device thread, calls the callback.
-  std::atomic<bool> delivery_thread_delivers_{false};
+  std::atomic<bool> finished_{false};
   // The largest block the callback is handed.
   std::atomic<size_t> max_block_;
-  // Lost audio not yet reported, by cause.
-  std::atomic<uint64_t> device_lost_frames_{0};
-  std::atomic<uint64_t> suspend_lost_frames_{0};
-  std::atomic<uint64_t> output_lost_frames_{0};
-  int device_error_ = 0; // written before producer_done_ is released
+  LossReport losses_;
 
-  // A device that keeps its unread audio: whichever thread reads it holds
-  // `device_mutex_`; the device thread lets it go while in the callback.
-  bool keeping_ = false; // set before the threads start
+  // Whoever reads the device holds `device_mutex_`: the device thread,
+  // except while it is in the callback; the watcher only then.
   std::mutex device_mutex_;
   std::atomic<bool> in_callback_{false};
-  std::atomic<uint64_t> callbacks_{0};
   std::atomic<bool> taken_over_{false};
-  uint64_t watched_callbacks_ = 0; // the delivery thread's own
+  // Under `device_mutex_`: the device was read at the stop, or it is no
+  // longer read at all (the recording ends).
+  bool drained_ = false;
+  bool reading_over_ = false;
+  uint64_t overflow_frames_ = 0; // dropped in the current full-ring episode
 
-  // The device thread's own.
   // What the device has shown itself to be.  Until a read finds less than
   // it asked for (real time) or more audio has come than any real-time
   // device holds at its start (unpaced), nothing is delivered: the device
   // thread must never wait for the callback while a real-time device
-  // could be filling up.
-  enum class Pace { kUnknown, kUnpaced, kRealTime, kKeeping };
-  Pace pace_ = Pace::kUnknown;
-  uint64_t overflow_frames_ = 0; // dropped in the current full-ring episode
+  // could be filling up.  Only a real-time device is read by the watcher:
+  // an unpaced one loses nothing by waiting.
+  enum class Pace { kUnknown, kUnpaced, kRealTime };
+  std::atomic<Pace> pace_{Pace::kUnknown};
 
   std::thread device_thread_;
-  std::thread delivery_thread_;
+  std::thread watch_thread_;
 };
 
 } // namespace pcmtap

@@ -37,6 +37,10 @@ PCMTAP_FORWARD(void, pa_mainloop_free, (pa_mainloop * m), (m))
 PCMTAP_FORWARD(pa_mainloop_api *, pa_mainloop_get_api, (pa_mainloop * m), (m))
 PCMTAP_FORWARD(int, pa_mainloop_iterate,
                (pa_mainloop * m, int block, int *retval), (m, block, retval))
+PCMTAP_FORWARD(int, pa_mainloop_prepare, (pa_mainloop * m, int timeout),
+               (m, timeout))
+PCMTAP_FORWARD(int, pa_mainloop_poll, (pa_mainloop * m), (m))
+PCMTAP_FORWARD(int, pa_mainloop_dispatch, (pa_mainloop * m), (m))
 PCMTAP_FORWARD(pa_context *, pa_context_new,
                (pa_mainloop_api * api, const char *name), (api, name))
 PCMTAP_FORWARD(int, pa_context_connect,
@@ -104,9 +108,17 @@ PCMTAP_FORWARD(void, pa_stream_set_suspended_callback,
                (s, cb, userdata))
 PCMTAP_FORWARD(int, pa_stream_is_suspended, (const pa_stream *s), (s))
 PCMTAP_FORWARD(size_t, pa_stream_readable_size, (const pa_stream *s), (s))
+PCMTAP_FORWARD(pa_operation *, pa_stream_update_timing_info,
+               (pa_stream * s, pa_stream_success_cb_t cb, void *userdata),
+               (s, cb, userdata))
+PCMTAP_FORWARD(const pa_timing_info *, pa_stream_get_timing_info,
+               (pa_stream * s), (s))
 PCMTAP_FORWARD(int, pa_stream_disconnect, (pa_stream * s), (s))
 PCMTAP_FORWARD(void, pa_stream_unref, (pa_stream * s), (s))
 PCMTAP_FORWARD(size_t, pa_usec_to_bytes,
                (pa_usec_t t, const pa_sample_spec *format), (t, format))
+PCMTAP_FORWARD(pa_usec_t, pa_bytes_to_usec,
+               (uint64_t length, const pa_sample_spec *format),
+               (length, format))
 PCMTAP_FORWARD(const char *, pa_strerror, (int error), (error))
 PCMTAP_FORWARD(pa_usec_t, pa_rtclock_now, (void), ())

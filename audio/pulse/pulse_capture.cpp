@@ -23,6 +23,8 @@ const size_t kHeldBytes = size_t{1} << 18;
 const uint32_t kServerQueueBytes = uint32_t{1} << 22;
 // The server answered a moment ago, when the device was opened.
 const unsigned kConnectMillis = 5000;
+// A wait only makes sure that a server gone quiet is looked at again.
+const pa_usec_t kWaitUsec = PA_USEC_PER_SEC;
 
 void ignore(pa_mainloop_api *, pa_io_event *, int, pa_io_event_flags_t,
             void *) {}
@@ -48,7 +50,6 @@ size_t PulseCapture::max_read_frames() const { return kMaxReadFrames; }
 
 int PulseCapture::start() {
   stop();
-  keeps_unread_audio_ = false;
   if (!connection_) {
     if (int err = PulseConnection::open(server_, kConnectMillis, &connection_);
         err < 0)
@@ -80,7 +81,9 @@ int PulseCapture::start() {
     return err;
   note_suspended(pa_stream_is_suspended(stream_) == 1);
   const pa_buffer_attr *granted = pa_stream_get_buffer_attr(stream_);
-  keeps_unread_audio_ = granted && granted->maxlength >= kServerQueueBytes;
+  if (granted)
+    buffer_millis_ = unsigned(pa_bytes_to_usec(granted->maxlength, &format) /
+                              PA_USEC_PER_MSEC);
   return 0;
 }
 
@@ -163,9 +166,11 @@ int PulseCapture::wait(const Wakeup &stop) {
     stop_event_ = api->io_new(api, stop.fd(), PA_IO_EVENT_INPUT, ignore, this);
     stop_fd_ = stop.fd();
   }
-  // One round of the loop: it returns once the server has sent something
-  // or the stop came.
-  if (pa_mainloop_iterate(connection_->mainloop(), 1, nullptr) < 0)
+  // One round of the loop: it returns once the server has sent something,
+  // the stop came or a second went by.
+  pa_mainloop *loop = connection_->mainloop();
+  if (pa_mainloop_prepare(loop, int(kWaitUsec)) < 0 ||
+      pa_mainloop_poll(loop) < 0 || pa_mainloop_dispatch(loop) < 0)
     return -EIO;
   // What arrived before a failure is read first.
   return held_bytes() >= frame_bytes() ? 0 : stream_error();
@@ -181,6 +186,39 @@ long PulseCapture::available() {
       bytes += waiting;
   }
   return long(bytes / frame_bytes());
+}
+
+// The server's answer, in order after every piece it sent before: the
+// write index is what the source has put into the stream, the read index
+// (corrected by libpulse for what it holds) what we took from libpulse.
+void PulseCapture::on_timing(pa_stream *stream, int success, void *self) {
+  auto *capture = static_cast<PulseCapture *>(self);
+  const pa_timing_info *t =
+      success ? pa_stream_get_timing_info(stream) : nullptr;
+  if (!t || t->read_index_corrupt || t->write_index_corrupt ||
+      t->write_index < t->read_index ||
+      t->write_index - t->read_index > int64_t{kServerQueueBytes})
+    return;
+  long long unread = (long long)(t->write_index - t->read_index) +
+                     (long long)capture->held_bytes();
+  // The part of the piece in hand already taken in is counted twice.
+  if (capture->piece_)
+    unread -= (long long)capture->piece_read_;
+  capture->unread_at_stop_ = std::max(0LL, unread);
+}
+
+// Everything the stream recorded before now, wherever it waits: the stop
+// reads until that much has come, which takes what the server queued for
+// us while we were slow or stopped.
+long PulseCapture::pending() {
+  long here = available();
+  if (stream_error() < 0)
+    return here;
+  unread_at_stop_ = -1;
+  pa_operation *op = pa_stream_update_timing_info(stream_, on_timing, this);
+  if (!op || !connection_->finish(op) || unread_at_stop_ < 0)
+    return here;
+  return std::max(here, long(unread_at_stop_ / (long long)frame_bytes()));
 }
 
 // Copies whole pieces and parts of pieces into `dst`; a hole the server

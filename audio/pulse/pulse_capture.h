@@ -32,12 +32,12 @@ public:
   unsigned channels() const override { return channels_; }
   unsigned rate() const override { return rate_; }
   size_t max_read_frames() const override;
-  // When the server granted the queue asked for (see start()).
-  bool keeps_unread_audio() const override { return keeps_unread_audio_; }
+  unsigned buffer_millis() const override { return buffer_millis_; }
 
   int start() override;
   int wait(const Wakeup &stop) override;
   long available() override;
+  long pending() override;
   long read(void *dst, size_t max_frames, DeviceLosses *lost) override;
   void release_held_audio() override;
   void stop() override;
@@ -48,6 +48,7 @@ public:
 private:
   static void on_readable(pa_stream *stream, size_t bytes, void *self);
   static void on_suspended(pa_stream *stream, void *self);
+  static void on_timing(pa_stream *stream, int success, void *self);
   void take_in();
   void note_suspended(bool suspended);
   int stream_error() const;
@@ -62,7 +63,11 @@ private:
   pa_stream *stream_ = nullptr;
   pa_io_event *stop_event_ = nullptr;
   int stop_fd_ = -1;
-  bool keeps_unread_audio_ = false;
+  // What the server keeps for the stream while nobody reads it.
+  unsigned buffer_millis_ = 1000;
+  // Answered by the server at the stop: the bytes the stream had recorded
+  // that we had not read yet; -1 without an answer.
+  long long unread_at_stop_ = -1;
   // The piece the server handed us, while part of it is still to be read.
   const unsigned char *piece_ = nullptr;
   size_t piece_size_ = 0;

@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
+#include <thread>
 
 namespace pcmtap::test {
 namespace {
@@ -20,7 +23,8 @@ uint64_t last_progress(const std::string &out) {
 
 CheckedRecording::CheckedRecording(const std::vector<std::string> &env,
                                    const std::vector<std::string> &check_args,
-                                   uint64_t progress_frames) {
+                                   uint64_t progress_frames,
+                                   const std::vector<std::string> &recorder) {
   std::string fifo = dir_.file("audio");
   if (mkfifo(fifo.c_str(), 0600) != 0)
     throw std::runtime_error("mkfifo failed");
@@ -33,8 +37,7 @@ CheckedRecording::CheckedRecording(const std::vector<std::string> &env,
   ChildOptions recording;
   recording.env = env;
   recording.stdout_path = fifo;
-  recorder_ = std::make_unique<Child>(
-      std::vector<std::string>{PCMTAP_PATH, "-"}, recording);
+  recorder_ = std::make_unique<Child>(recorder, recording);
 }
 
 bool CheckedRecording::wait_for_frames(uint64_t frames) {
@@ -141,6 +144,59 @@ std::unique_ptr<Child> play_counting_frames(const std::vector<std::string> &env,
                                "--format=s16le", "--rate=44100", "--channels=2",
                                "--device=" + sink, file},
       options);
+}
+
+SaidLosses said_losses(const std::string &err, const std::string &cause) {
+  SaidLosses said;
+  const std::string figure = " s of audio lost";
+  for (size_t at = 0; at < err.size();) {
+    size_t eol = err.find('\n', at);
+    std::string line = err.substr(at, eol - at);
+    at = eol == std::string::npos ? err.size() : eol + 1;
+    size_t end = line.find(figure);
+    if (end == std::string::npos)
+      continue;
+    size_t start = line.find_last_of(' ', end - 1) + 1;
+    said.seconds += std::atof(line.c_str() + start);
+    said.lines += line.find("(" + cause + ")") != std::string::npos;
+  }
+  return said;
+}
+
+std::string expect_a_slow_reader_to_get_all_up_to_the_stop(
+    const std::vector<std::string> &env, std::vector<std::string> check_args,
+    double seconds, const std::vector<std::string> &recorder) {
+  const double rate = 44100;
+  const uint64_t seen_frames = 4410;
+  check_args.insert(check_args.end(), {"--rate", "88200"});
+  CheckedRecording rec(env, check_args, seen_frames, recorder);
+  if (!rec.wait_for_frames(seen_frames)) {
+    ADD_FAILURE() << "no audio came: " << rec.recorder().err();
+    return rec.recorder().err();
+  }
+  const auto seen = std::chrono::steady_clock::now();
+  std::this_thread::sleep_until(seen + std::chrono::duration<double>(seconds));
+  const auto stopped = std::chrono::steady_clock::now();
+  rec.recorder().write_stdin("\n");
+  // Everything the stop took is in pcmtap's ring now: the rest may be read
+  // at full speed, and the test ends sooner.
+  rec.checker().send_signal(SIGUSR1);
+  EXPECT_EQ(rec.recorder().wait(), 0);
+  CheckSummary s = rec.summary();
+  const std::string &err = rec.recorder().err();
+  EXPECT_EQ(s.errors, 0u);
+  EXPECT_EQ(s.partial, 0u);
+  // The frame seen first was recorded before `seen`; the last one came
+  // from the stop or later, the frames lost counting as time too.
+  const double reached = double(s.frames + s.lost - seen_frames) / rate;
+  const double due =
+      std::chrono::duration<double>(stopped - seen).count() - 0.5;
+  EXPECT_GE(reached, due) << err;
+  const double lost = double(s.lost) / rate;
+  EXPECT_NEAR(said_losses(err, "output too slow").seconds, lost,
+              0.02 * lost + 0.005)
+      << err;
+  return err;
 }
 
 } // namespace pcmtap::test

@@ -19,11 +19,14 @@ struct CheckSummary {
 
 class CheckedRecording {
 public:
-  // Runs `pcmtap -` with `env`, its output read by `frame_check` with
-  // `check_args` and progress reports every `progress_frames`.
+  // Runs `pcmtap -` (or `recorder`) with `env`, its output read by
+  // `frame_check` with `check_args` and progress reports every
+  // `progress_frames`.
   CheckedRecording(const std::vector<std::string> &env,
                    const std::vector<std::string> &check_args,
-                   uint64_t progress_frames = 44100);
+                   uint64_t progress_frames = 44100,
+                   const std::vector<std::string> &recorder = {PCMTAP_PATH,
+                                                               "-"});
 
   Child &recorder() { return *recorder_; }
   Child &checker() { return *checker_; }
@@ -53,6 +56,25 @@ double stop_with_one_gap(CheckedRecording &rec);
 // goes on.  `check_args` start the checker's ("count", ...).
 void expect_a_long_stall_reported(const std::vector<std::string> &env,
                                   std::vector<std::string> check_args);
+
+// The loss lines in `err`: how many say `cause` ("output too slow"), and
+// the seconds all of them add up to.
+struct SaidLosses {
+  size_t lines = 0;
+  double seconds = 0;
+};
+SaidLosses said_losses(const std::string &err, const std::string &cause);
+
+// Records through a reader at half the speed of the audio (88,200 bytes a
+// second, an encoder that cannot keep up) and stops `seconds` after it saw
+// its first frames.  Checks that the stop was clean, that the output
+// reaches to within 0.5 s of the stop (the card's and the server's frames
+// count the time, so this holds on a slow machine too) and that whatever
+// is missing was said, to within 2 %.  Returns pcmtap's standard error.
+std::string expect_a_slow_reader_to_get_all_up_to_the_stop(
+    const std::vector<std::string> &env, std::vector<std::string> check_args,
+    double seconds,
+    const std::vector<std::string> &recorder = {PCMTAP_PATH, "-"});
 
 // Takes the card away under a recording of a second or more (creates its
 // `fail_file`) and checks that pcmtap ends on its own, with the reason and

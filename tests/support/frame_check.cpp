@@ -5,13 +5,16 @@
 //   frame_check tone P  the signal must repeat every P frames; a frame
 //                       that does not starts a break
 // Options: --stall-at BYTES --stall-ms MS  stop reading for a while, as a
-//          slow reader does;  --progress FRAMES  print "progress N" lines;
+//          slow reader does;  --rate BYTES  read no faster than this many
+//          bytes a second, as an encoder that cannot keep up does, until
+//          SIGUSR1 comes;  --progress FRAMES  print "progress N" lines;
 //          --skip-silence 1  leave out the silent frames before the first
 //          sound, which a source fed by hand gives until it is fed.
 // Prints one summary line at the end of input:
 //   frames=N first=F gaps=G lost=L errors=E breaks=B
 #include "counting_check.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -73,6 +76,29 @@ private:
   pcmtap::test::CountingCheck count_;
 };
 
+volatile sig_atomic_t full_speed = 0;
+void go_full_speed(int) { full_speed = 1; }
+
+// Keeps a reader to `rate` bytes a second from its start: sleeps until
+// the bytes read so far are due, and says how much may be read next.
+class Pace {
+public:
+  explicit Pace(uint64_t rate)
+      : rate_(rate), start_(std::chrono::steady_clock::now()) {}
+  size_t next_read(uint64_t bytes_so_far, size_t most) {
+    if (rate_ == 0 || full_speed)
+      return most;
+    std::this_thread::sleep_until(
+        start_ + std::chrono::microseconds(bytes_so_far * 1000000 / rate_));
+    // A twentieth of a second's worth at a time, whole frames.
+    return std::min(most, std::max<size_t>(4, size_t(rate_ / 20) / 4 * 4));
+  }
+
+private:
+  uint64_t rate_;
+  std::chrono::steady_clock::time_point start_;
+};
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -83,7 +109,7 @@ int main(int argc, char **argv) {
   bool tone = std::strcmp(argv[1], "tone") == 0;
   int arg = tone ? 3 : 2;
   size_t period = tone && argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 1;
-  uint64_t stall_at = UINT64_MAX, stall_ms = 0, progress = 0;
+  uint64_t stall_at = UINT64_MAX, stall_ms = 0, progress = 0, rate = 0;
   bool skip_silence = false;
   for (; arg + 1 < argc; arg += 2) {
     std::string name = argv[arg];
@@ -92,12 +118,19 @@ int main(int argc, char **argv) {
       stall_at = value;
     else if (name == "--stall-ms")
       stall_ms = value;
+    else if (name == "--rate")
+      rate = value;
     else if (name == "--progress")
       progress = value;
     else if (name == "--skip-silence")
       skip_silence = value != 0;
   }
 
+  struct sigaction faster = {};
+  faster.sa_handler = go_full_speed;
+  faster.sa_flags = SA_RESTART;
+  sigaction(SIGUSR1, &faster, nullptr);
+  Pace pace(rate);
   Checker checker(tone, period);
   static unsigned char buffer[1 << 16];
   size_t held = 0; // bytes of a frame split across reads
@@ -107,7 +140,8 @@ int main(int argc, char **argv) {
       std::this_thread::sleep_for(std::chrono::milliseconds(stall_ms));
       stall_at = UINT64_MAX;
     }
-    ssize_t n = read(0, buffer + held, sizeof buffer - held);
+    ssize_t n =
+        read(0, buffer + held, pace.next_read(bytes, sizeof buffer - held));
     if (n <= 0)
       break;
     bytes += uint64_t(n);
