@@ -15,6 +15,7 @@
 #include <atomic>
 #include <cerrno>
 #include <filesystem>
+#include <functional>
 #include <future>
 
 namespace pcmtap::test {
@@ -110,9 +111,10 @@ TEST(PipewireServer, PcmtapListsAndRecordsTheSourceAndEndsWithTheServer) {
   EXPECT_FALSE(std::filesystem::exists(dir));
 }
 
-// A reader that stalls longer than pcmtap can hold for it loses the same
-// on PipeWire as anywhere: one gap, said once with its length.
-TEST(PipewireServer, AStallLongerThanTheRingIsOneGapSaidOnce) {
+// Runs check against a PipeWire server whose default source is a pipe fed
+// with a minute of counting frames, read by frame_check's count.
+void with_counting_source(
+    const std::function<void(const std::vector<std::string> &)> &check) {
   PipewireServer server;
   const std::string fifo = server.dir() + "/feed";
   server.pactl("load-module module-pipe-source source_name=feed file=" + fifo +
@@ -121,27 +123,26 @@ TEST(PipewireServer, AStallLongerThanTheRingIsOneGapSaidOnce) {
   std::atomic<bool> cancel{false};
   auto fed = std::async(std::launch::async, feed, fifo,
                         counting_frames(1, 60 * 44100), &cancel);
-  expect_a_long_stall_reported(server.environment(),
-                               {"count", "--skip-silence", "1"});
+  check(server.environment());
   cancel = true;
   EXPECT_TRUE(fed.get());
+}
+
+// A reader that stalls longer than pcmtap can hold for it loses the same
+// on PipeWire as anywhere: one gap, said once with its length.
+TEST(PipewireServer, AStallLongerThanTheRingIsOneGapSaidOnce) {
+  with_counting_source([](const std::vector<std::string> &env) {
+    expect_a_long_stall_reported(env, {"count", "--skip-silence", "1"});
+  });
 }
 
 // The same on PipeWire: the backlog of a reader at half speed is not left
 // in the server for the stop to cut.
 TEST(PipewireServer, AReaderAtHalfSpeedGetsEverythingUpToTheStop) {
-  PipewireServer server;
-  const std::string fifo = server.dir() + "/feed";
-  server.pactl("load-module module-pipe-source source_name=feed file=" + fifo +
-               " format=s16le rate=44100 channels=2");
-  server.pactl("set-default-source feed");
-  std::atomic<bool> cancel{false};
-  auto fed = std::async(std::launch::async, feed, fifo,
-                        counting_frames(1, 60 * 44100), &cancel);
-  expect_a_slow_reader_to_get_all_up_to_the_stop(
-      server.environment(), {"count", "--skip-silence", "1"}, 20);
-  cancel = true;
-  EXPECT_TRUE(fed.get());
+  with_counting_source([](const std::vector<std::string> &env) {
+    expect_a_slow_reader_to_get_all_up_to_the_stop(
+        env, {"count", "--skip-silence", "1"}, 20);
+  });
 }
 
 } // namespace
