@@ -97,8 +97,11 @@ int AlsaCapture::open_device() {
     return open_card(choice.cards[size_t(card)]);
   const bool records_a_card = choice.default_end.kind == CaptureEnd::kCard &&
                               !choice.default_leads_nowhere;
+  // Where there are cards, a message says which device failed.
   if (records_a_card && choice.marked >= 0)
     label_ = card_label(choice.cards[size_t(choice.marked)]);
+  else if (!choice.cards.empty())
+    label_ = "ALSA \"default\"";
   int fallback = fallback_card(choice);
   int err = open_default();
   // A default with no capture device behind it records nothing; a card
