@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <set>
 
 namespace pcmtap {
 namespace {
@@ -51,20 +50,6 @@ DWORD port_input_type(uint32_t port_type, const std::string &description,
   if (DWORD type = input_type_from_name(description.c_str()))
     return type;
   return input_type_from_name(name.c_str());
-}
-
-void make_names_unique(std::vector<std::string> *names) {
-  std::set<std::string> taken;
-  for (std::string &name : *names) {
-    for (char &c : name)
-      if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
-        c = ' ';
-    std::string unique = name;
-    for (int n = 2; taken.count(unique); ++n)
-      unique = name + " " + std::to_string(n);
-    name = unique;
-    taken.insert(name);
-  }
 }
 
 PulseInputs::PulseInputs(PulseConnection &connection,

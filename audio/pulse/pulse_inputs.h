@@ -54,9 +54,6 @@ private:
 // then of `name`.
 DWORD port_input_type(uint32_t port_type, const std::string &description,
                       const std::string &name);
-// `names` made fit to print and unique: control characters become spaces,
-// and a name seen before gets " 2", " 3", ... after it.
-void make_names_unique(std::vector<std::string> *names);
 
 } // namespace pcmtap
 

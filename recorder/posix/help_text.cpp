@@ -11,8 +11,9 @@ const char *const kMoreHelp =
     "On a sound server (PulseAudio, PipeWire) the inputs are every\n"
     "recording device's inputs, and last what the computer plays;\n"
     "pcmtap N records input N in this run only, unmuting it, and leaves\n"
-    "the server's default source as it is. On ALSA they are the capture\n"
-    "controls of the default device's mixer.\n"
+    "the server's default source as it is. On bare ALSA they are the\n"
+    "capture controls of every sound card that records, card by card;\n"
+    "pcmtap N records input N's card and puts its controls back after.\n"
     "See man pcmtap for more.";
 
 } // namespace pcmtap

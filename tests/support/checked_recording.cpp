@@ -63,12 +63,14 @@ CheckSummary CheckedRecording::summary() {
 }
 
 void expect_unplugging_ends_it(CheckedRecording &rec,
-                               const std::string &fail_file) {
+                               const std::string &fail_file,
+                               const std::string &device) {
   ASSERT_TRUE(rec.wait_for_frames(44100));
   write_file(fail_file, "");
   // Standard input stays open: pcmtap must end on its own.
   EXPECT_EQ(rec.recorder().wait(), 1);
-  EXPECT_EQ(rec.recorder().err(), "pcmtap: recording device: No such device\n");
+  EXPECT_EQ(rec.recorder().err(),
+            "pcmtap: recording device: " + device + "No such device\n");
   CheckSummary s = rec.summary();
   EXPECT_EQ(s.gaps, 0u);
   EXPECT_EQ(s.errors, 0u);

@@ -78,9 +78,10 @@ std::string expect_a_slow_reader_to_get_all_up_to_the_stop(
 
 // Takes the card away under a recording of a second or more (creates its
 // `fail_file`) and checks that pcmtap ends on its own, with the reason and
-// every frame it had.
+// every frame it had; the reason is the device's, then "No such device".
 void expect_unplugging_ends_it(CheckedRecording &rec,
-                               const std::string &fail_file);
+                               const std::string &fail_file,
+                               const std::string &device = "");
 
 // Waits for `frames` counting frames after the silence a source gives
 // before it is fed, and returns them: fewer when the output closed, or when
