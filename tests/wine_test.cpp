@@ -170,11 +170,12 @@ protected:
 };
 
 // Until Wine's client is connected the source's frames would go nowhere.
-bool wait_for_client(const PulseServer &server) {
+bool wait_for_client(const PulseServer &server,
+                     const std::string &streams = "source-outputs") {
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::seconds(60);
   while (std::chrono::steady_clock::now() < deadline) {
-    if (!server.pactl("list short source-outputs").empty())
+    if (!server.pactl("list short " + streams).empty())
       return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
@@ -318,6 +319,49 @@ TEST_F(Wine, RecordsWhatTheComputerPlays) {
   EXPECT_EQ(wine_status(pcmtap.wait()), 0);
   expect_the_count(pcmtap.out());
   EXPECT_EQ(pcmtap.err(), "");
+}
+
+// A Windows program playing through Wine gets no input of its own.  Wine
+// 10's sessions are each process's own, so pcmtap.exe sees none of
+// another program's; a program sees its own, but Wine's
+// ActivateAudioInterfaceAsync knows no process loopback device (0x80070002,
+// file not found), so pcmtap's inputs made in that program leave it out
+// too.  Catches a program listed where it cannot be recorded, and one left
+// out where it can.
+TEST_F(Wine, AProgramThatPlaysIsListedOnlyWhereItCanBeRecorded) {
+  auto playing = [](const std::string &out) {
+    return out.find("playing\r\n") != std::string::npos;
+  };
+  Child player({PCMTAP_WINE, PCMTAP_TONE_PLAYER}, options());
+  ASSERT_TRUE(player.wait_until(playing)) << player.err();
+  ASSERT_TRUE(wait_for_client(server, "sink-inputs"));
+  Result listing = run(wine_pcmtap(), options());
+  const std::vector<std::string> names = listed_names(listing.out);
+  ASSERT_EQ(names.size(), 4u) << listing.out;
+  EXPECT_EQ(names[3], "What the computer plays (PulseAudio Output)");
+  EXPECT_EQ(wine_status(listing.status), 0);
+  EXPECT_EQ(listing.err, "");
+  player.write_stdin("x");
+  EXPECT_EQ(wine_status(player.wait()), 0);
+
+  Child lister({PCMTAP_WINE, PCMTAP_TONE_PLAYER, "list"}, options());
+  ASSERT_TRUE(lister.wait_until([](const std::string &out) {
+    return out.find("process loopback ") != std::string::npos &&
+           out.back() == '\n';
+  })) << lister.err();
+  lister.write_stdin("x");
+  EXPECT_EQ(wine_status(lister.wait()), 0);
+  const std::string out = lister.out();
+  EXPECT_NE(out.find("input What the computer plays (PulseAudio Output)\r\n"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("session own\r\n"), std::string::npos) << out;
+  const bool listed =
+      out.find("input What tone_player.exe plays\r\n") != std::string::npos;
+  const bool records =
+      out.find("process loopback 0x00000000\r\n") != std::string::npos;
+  EXPECT_EQ(listed, records) << out;
+  EXPECT_FALSE(records) << "Wine records a program now: test what it records";
 }
 
 // Through winmm, Wine's mixer gives the recording device no source lines,

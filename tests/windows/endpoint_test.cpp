@@ -2,6 +2,7 @@
 // fake enumeration: Wine fixes every form factor, so only a fake shows
 // the type table at work.
 #include "fake_endpoints.h"
+#include "fake_sessions.h"
 #include "wasapi/endpoint_inputs.h"
 #include "windows/choose_backend.h"
 #include "winmm/winmm_backend.h"
@@ -124,6 +125,97 @@ TEST(EndpointInputs, AFailedUnmuteRefusesTheInputAndChangesNothing) {
   EXPECT_FALSE(s.fake->muted[L"mic"]);
   EXPECT_EQ(s.fake->default_capture, L"mic");
   EXPECT_EQ(inputs.flags(0), BASS_INPUT_TYPE_MIC);
+}
+
+// The programs that play, each a session or more of one process.
+struct Programs : Endpoints {
+  std::shared_ptr<FakeSessions> sessions = std::make_shared<FakeSessions>();
+  Programs() {
+    sessions->sessions = {
+        {10, L"", L"firefox.exe"},
+        {10, L"Firefox", L"firefox.exe"},
+        {20, L"@%SystemRoot%\\System32\\AudioSrv.Dll,-202", L"svchost.exe"},
+        {30, L"Teams", L"teams.exe"},
+        {31, L"Teams", L"ms-teams.exe"},
+        {41, L"", L"chrome.exe"},
+        {40, L"", L"chrome.exe"},
+        {50, L"", L""}};
+  }
+  std::vector<std::string> names() const {
+    EndpointInputs inputs(fake, choice, sessions);
+    std::vector<std::string> out;
+    for (size_t i = 0; i < inputs.count(); ++i)
+      out.push_back(inputs.name(i));
+    return out;
+  }
+};
+
+// Catches a program listed once per session, named by a resource
+// reference or by nothing, two programs of one name told apart by nothing
+// or by their process ids (which change from run to run), numbers that
+// follow the sessions' order, and a program listed as on.
+TEST(ProgramInputs, OnePerProcessAfterWhatTheComputerPlaysByName) {
+  Programs s;
+  const std::vector<std::string> expected = {
+      "Microphone Array",
+      "Line In",
+      "USB Headset",
+      "What the computer plays (Speakers)",
+      "What chrome.exe plays",
+      "What chrome.exe 2 plays",
+      "What Firefox plays",
+      "What process 50 plays",
+      "What svchost.exe plays",
+      "What Teams (ms-teams.exe) plays",
+      "What Teams (teams.exe) plays"};
+  EXPECT_EQ(s.names(), expected);
+  std::reverse(s.sessions->sessions.begin(), s.sessions->sessions.end());
+  EXPECT_EQ(s.names(), expected);
+  EndpointInputs inputs(s.fake, s.choice, s.sessions);
+  for (size_t i = 4; i < inputs.count(); ++i)
+    EXPECT_EQ(inputs.flags(i), BASS_INPUT_TYPE_WAVE | BASS_INPUT_OFF) << i;
+}
+
+// Where they could not be recorded they are not listed: no session
+// manager (Wine's enumerator answers E_NOTIMPL), no process loopback
+// (Windows before 10 build 20348 refuses even pcmtap.exe's own), or no
+// process loopback call at all.  Catches programs listed there anyway.
+TEST(ProgramInputs, AbsentWhereTheyCannotBeRecorded) {
+  Programs wine;
+  wine.sessions->sessions_result = E_NOTIMPL;
+  EXPECT_EQ(wine.names().size(), 4u);
+  Programs old;
+  old.sessions->refused[GetCurrentProcessId()] = E_INVALIDARG;
+  EXPECT_EQ(old.names().size(), 4u);
+  Programs none;
+  EXPECT_EQ(EndpointInputs(none.fake, none.choice).count(), 4u);
+}
+
+// Catches a program's input recording an endpoint, or its pid, a refused
+// one chosen anyway or refused without saying which, and an endpoint
+// switched on after it still recording the program.
+TEST(ProgramInputs, SwitchingOnChoosesTheProcess) {
+  Programs s;
+  s.sessions->refused[40] = E_ACCESSDENIED;
+  EndpointInputs inputs(s.fake, s.choice, s.sessions);
+  ASSERT_STREQ(inputs.name(6), "What Firefox plays");
+  EXPECT_TRUE(inputs.switch_on(6));
+  EXPECT_EQ(s.choice->pid, 10u);
+  EXPECT_TRUE(s.choice->loopback);
+  EXPECT_EQ(s.choice->program, "Firefox");
+
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(inputs.switch_on(4));
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(err.rfind("pcmtap: what chrome.exe plays cannot be recorded: ", 0),
+            0u)
+      << err;
+  EXPECT_EQ(s.choice->pid, 10u);
+
+  EXPECT_TRUE(inputs.switch_on(2));
+  EXPECT_EQ(s.choice->id, L"usb");
+  EXPECT_EQ(s.choice->pid, 0u);
+  EXPECT_FALSE(s.choice->loopback);
 }
 
 bool is_winmm(const std::unique_ptr<Backend> &backend) {
