@@ -28,8 +28,9 @@ device lacks, or an output that is a terminal.
 On a sound server (PulseAudio, PipeWire) the inputs are every
 recording device's inputs, and last what the computer plays;
 pcmtap N records input N in this run only, unmuting it, and leaves
-the server's default source as it is. On ALSA they are the capture
-controls of the default device's mixer.
+the server's default source as it is. On bare ALSA they are the
+capture controls of every sound card that records, card by card;
+pcmtap N records input N's card and puts its controls back after.
 See man pcmtap for more.
 )";
 

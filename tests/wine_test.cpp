@@ -41,9 +41,10 @@ Exit status: 0 after a complete recording or listing; 1 when the
 devices, the recording or the output failed; 2 for an input the
 device lacks, or an output that is a terminal.
 
-The inputs are Windows' recording endpoints, and last what the
-computer plays; pcmtap N records input N in this run only, unmuting
-it, and leaves Windows' default device as it is.
+The inputs are Windows' recording endpoints, what the computer
+plays, and what each program playing now plays (Windows 10 build
+20348 and later); pcmtap N records input N in this run only,
+unmuting it, and leaves Windows' default device as it is.
 See README.md beside pcmtap.exe for more.
 )";
 
