@@ -26,6 +26,28 @@ namespace {
 const size_t kFrames = 2 * 44100;
 const size_t kFramesPerWrite = 4410;
 
+// `pcmtap.exe --help`, whole, each line ending in CRLF: the one place to
+// change when the help changes (the posix build's is in end_to_end_test.cpp).
+const char kHelp[] = R"(Usage: pcmtap # = use the device # from the list below
+       pcmtap - = use the default device
+
+Records raw 16-bit little-endian stereo 44,100 Hz audio to standard
+output, which must not be a terminal. Run pcmtap alone to list the
+inputs. Recording stops on Enter, at the end of standard input, or
+on Ctrl+C, Ctrl+Break or closing the console window; a second
+one ends pcmtap at once.
+
+Exit status: 0 after a complete recording or listing; 1 when the
+devices, the recording or the output failed; 2 for an input the
+device lacks, or an output that is a terminal.
+
+The inputs are Windows' recording endpoints, what the computer
+plays, and what each program playing now plays (Windows 10 build
+20348 and later); pcmtap N records input N in this run only,
+unmuting it, and leaves Windows' default device as it is.
+See README.md beside pcmtap.exe for more.
+)";
+
 // Wine's client and the server share no memory (memfd and shm off on both
 // sides): with it, Wine's stream stalls after its first 50 ms of audio.
 ServerSetup without_shared_memory(const std::string &dir) {
@@ -526,6 +548,31 @@ TEST(WineStartUp, WithoutAServerSaysTheFirstLine) {
         << arg;
     EXPECT_EQ(wine_status(r.status), 1) << arg;
   }
+}
+
+// Catches any line of the help changed, lost or out of place, or ended
+// without CR.
+TEST(WineStartUp, TheHelpIsWholeInTextMode) {
+  Result r = run(wine_pcmtap("--help"), wine_options({}));
+  std::vector<std::string> expected = lines_of(kHelp);
+  for (size_t i = 0; i + 1 < expected.size(); ++i)
+    expected[i] += '\r';
+  EXPECT_EQ(lines_of(r.out), expected);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(wine_status(r.status), 0);
+}
+
+// Catches scripts/wine10/wine starting the program in another folder than
+// the caller's, where the relative paths it reads and writes lead elsewhere.
+TEST(WineStartUp, AProgramStartsInTheCallersFolder) {
+  TempDir dir;
+  write_file(dir.file("in.txt"), "read here\r\n");
+  Result r = run({"/bin/sh", "-c",
+                  "cd \"$1\" && exec \"$2\" cmd /c \"type in.txt > out.txt\"",
+                  "sh", dir.path(), PCMTAP_WINE},
+                 wine_options({}));
+  EXPECT_EQ(wine_status(r.status), 0) << r.err;
+  EXPECT_EQ(read_file(dir.file("out.txt")), "read here\r\n") << r.out << r.err;
 }
 
 } // namespace

@@ -70,7 +70,8 @@ SaidLosses said_losses(const std::string &err, const std::string &cause);
 // its first frames.  Checks that the stop was clean, that the output
 // reaches to within 0.5 s of the stop (the card's and the server's frames
 // count the time, so this holds on a slow machine too) and that whatever
-// is missing was said, to within 2 %.  Returns pcmtap's standard error.
+// is missing was said, to within 2 %, the first of it while the recording
+// went on, within 10 s of the loss.  Returns pcmtap's standard error.
 std::string expect_a_slow_reader_to_get_all_up_to_the_stop(
     const std::vector<std::string> &env, std::vector<std::string> check_args,
     double seconds,

@@ -210,6 +210,34 @@ TEST(CaptureStream, AnOverrunIsLostAsLongAsThePositionJumps) {
   }
 }
 
+// The reader away from 0.5 s to 2 s and the stream holding 1 s: what
+// played from about 1.5 s to 1.7 s was dropped, and nothing played from
+// then to 2.1 s, which the position does not count here.  Catches that silence
+// counted as lost with the drop, or left out of the recording.
+TEST(LoopbackCapture, SilenceAfterAFullStreamIsSilenceNotLoss) {
+  Recorder r(true);
+  r.fake->silence_moves_position = false;
+  r.fake->plays = [](UINT64 at) {
+    return at < 17 * kRate / 10 || at >= 21 * kRate / 10;
+  };
+  r.record(500);
+  r.fake->advance(1500);
+  r.record(500);
+  ASSERT_GT(r.fake->dropped, kRate / 10);
+  // Every frame up to the drop, which ended at 1.7 s.
+  const size_t played = size_t(17 * kRate / 10 - r.fake->dropped);
+  const size_t silent = 2 * kRate / 5;
+  EXPECT_EQ(r.lost.overrun_frames, r.fake->dropped);
+  ASSERT_GT(r.out.size(), played + silent);
+  EXPECT_EQ(miscounted(r.out, 0, played, 1), -1);
+  EXPECT_EQ(
+      std::count(r.out.begin() + played, r.out.begin() + played + silent, 0u),
+      long(silent));
+  EXPECT_EQ(miscounted(r.out, played + silent, r.out.size(),
+                       uint32_t(21 * kRate / 10 + 1)),
+            -1);
+}
+
 // Packets of 68 ms, more than a block holds.  Catches the rest of a packet
 // lost, repeated or put after the next one.
 TEST(CaptureStream, APacketLargerThanABlockComesWholeInOrder) {

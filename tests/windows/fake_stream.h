@@ -34,9 +34,12 @@ public:
   // by when it read it: the packet at this position, 5 ms late.
   UINT64 wine_flags_at = UINT64(-1);
   DWORD flags = 0; // on every packet, such as AUDCLNT_BUFFERFLAGS_SILENT
-  // Whether anything plays in the period that begins at this position; a
-  // period where nothing does brings no packet.
-  std::function<bool(UINT64 position)> plays = [](UINT64) { return true; };
+  // Whether anything plays in the period that begins at this time (in
+  // frames); a period where nothing does brings no packet.
+  std::function<bool(UINT64 at)> plays = [](UINT64) { return true; };
+  // Whether the position counts such periods too; where it does not, its
+  // jump after a full stream is what was dropped alone.
+  bool silence_moves_position = true;
 
   // A program's: each stretch of sound after a silence a new stream, its
   // positions from 0; and its process ending at this position, after which
@@ -139,10 +142,13 @@ private:
           dropped += period;
         else if (new_streams)
           stream_start_ = made_;
+        else if (!silence_moves_position)
+          unplayed_ += period;
         discontinuity_ = true;
         continue;
       }
-      Packet p{at, at - stream_start_, flags, std::vector<uint32_t>(period)};
+      Packet p{at, at - stream_start_ - unplayed_, flags,
+               std::vector<uint32_t>(period)};
       for (UINT32 i = 0; i < period; ++i)
         p.frames[i] = uint32_t(at + i + 1);
       if ((discontinuity_ && flags_discontinuity) || at == wine_flags_at)
@@ -153,8 +159,9 @@ private:
     }
   }
 
-  UINT64 ticks_ = 0; // since the start
-  UINT64 made_ = 0;  // frames of the periods that have ended
+  UINT64 ticks_ = 0;    // since the start
+  UINT64 made_ = 0;     // frames of the periods that have ended
+  UINT64 unplayed_ = 0; // of them, those the position left out
   std::deque<Packet> packets_;
   bool taken_ = false;
   bool signalled_ = false;
