@@ -1,5 +1,6 @@
 #include "process.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -12,7 +13,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <fstream>
 #include <stdexcept>
+#include <thread>
 
 extern char **environ;
 
@@ -192,7 +195,41 @@ void Child::close_stdin() {
   stdin_fd_ = -1;
 }
 
-void Child::send_signal(int signo) { kill(pid_, signo); }
+namespace {
+
+// Whether every thread of `pid` has stopped: kill() returns before a thread
+// running on another core has taken a SIGSTOP, and a test that changes a
+// device next must not race that thread.
+bool all_threads_stopped(int pid) {
+  const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+  DIR *dir = opendir(tasks.c_str());
+  if (!dir)
+    return true; // gone
+  bool stopped = true;
+  while (dirent *entry = readdir(dir)) {
+    if (entry->d_name[0] == '.')
+      continue;
+    std::ifstream stat(tasks + "/" + entry->d_name + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    size_t paren = line.rfind(')');
+    if (paren != std::string::npos && paren + 2 < line.size() &&
+        line[paren + 2] != 'T' && line[paren + 2] != 't')
+      stopped = false;
+  }
+  closedir(dir);
+  return stopped;
+}
+
+} // namespace
+
+void Child::send_signal(int signo) {
+  kill(pid_, signo);
+  const auto deadline = std::chrono::steady_clock::now() + kHangTimeout;
+  while (signo == SIGSTOP && !all_threads_stopped(pid_) &&
+         std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
 
 void Child::pause_output(bool paused) {
   std::lock_guard<std::mutex> lock(mutex_);
