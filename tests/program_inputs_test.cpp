@@ -152,6 +152,43 @@ TEST_P(ProgramInputs,
   }
 }
 
+// Two streams of one program at once, one counting in the left channel,
+// the other in the right.  Catches a program recorded from one of its
+// streams only, streams that replace each other instead of adding up, and
+// streams out of step with each other in the mix.
+TEST_P(ProgramInputs, AProgramsStreamsAtOnceAreMixed) {
+  const std::string frames = std::to_string(120 * kRate);
+  auto left = play("Echo", "", {"1:" + frames + ":0:L"}, 1);
+  auto right = play("Echo", "", {"1:" + frames + ":0:R"}, 2);
+  Child pcmtap({PCMTAP_PATH, "1"}, options_);
+  // From the first frame where both count, a second of both.
+  auto both_from = [](const std::string &out) {
+    for (size_t at = 0; at + 4 <= out.size(); at += 4)
+      if (out[at] | out[at + 1] && out[at + 2] | out[at + 3])
+        return at;
+    return out.size();
+  };
+  ASSERT_TRUE(pcmtap.wait_until([&](const std::string &out) {
+    return out.size() >= both_from(out) + kRate * 4 ||
+           out.size() >= 20 * kRate * 4;
+  })) << pcmtap.err();
+  const std::string out = pcmtap.out();
+  const size_t from = both_from(out);
+  ASSERT_LE(from + kRate * 4, out.size()) << "one of the streams is missing";
+  size_t breaks = 0;
+  for (size_t at = from + 4; at < from + kRate * 4; at += 4) {
+    uint16_t now[2], before[2];
+    std::memcpy(now, &out[at], 4);
+    std::memcpy(before, &out[at - 4], 4);
+    breaks +=
+        now[0] != uint16_t(before[0] + 1) || now[1] != uint16_t(before[1] + 1);
+  }
+  EXPECT_EQ(breaks, 0u);
+  pcmtap.write_stdin("\n");
+  EXPECT_EQ(pcmtap.wait(), 0);
+  EXPECT_EQ(pcmtap.err(), "");
+}
+
 // The frames of a count in `out` from `at` on: where the count starts and
 // how long it runs unbroken.
 struct CountRun {

@@ -12,9 +12,9 @@
 namespace pcmtap {
 namespace {
 
-// Pieces of 200 ms: PipeWire (0.3.65) now and then drops a period of a
-// stream's monitor and repeats a silent one in its place when asked for
-// 50 ms, which sets its period to 2,048 frames, and does not at this size.
+// Pieces of 200 ms: 50 ms would set PipeWire's period to 2,048 frames, on
+// which PipeWire 0.3.65 now and then drops a period of a stream's monitor
+// (and puts a silent one in its place).
 const pa_usec_t kPieceUsec = 200 * PA_USEC_PER_MSEC;
 const size_t kMaxReadFrames = 16384;
 // What the server keeps for each stream while nobody reads it, 23.8 s.
@@ -36,9 +36,9 @@ const uint64_t kSilenceLagNs = 10 * kMillisNs;
 // stream plays, the wait only makes sure a stall is seen.
 const unsigned kSilencePieceMillis = 40;
 const unsigned kAwaitMillis = 250;
-// One stream that has this much while another has nothing goes on
-// without it: the other's sink has stopped, or is late.
-const size_t kLagFrames = 4410;
+// One stream that has this much (more than two pieces) while another has
+// nothing goes on without it: the other's sink has stopped, or is late.
+const unsigned kLagMillis = 500;
 
 uint64_t now_ns() {
   timespec ts;
@@ -121,7 +121,6 @@ private:
   uint64_t silence_due(uint64_t now) const;
   bool awaited(uint64_t now) const;
   uint64_t frames_in(uint64_t ns) const { return ns * rate_ / 1000000000u; }
-  uint64_t ns_of(uint64_t frames) const { return frames * 1000000000u / rate_; }
   int connection_error() const;
   void take_events();
 
@@ -302,10 +301,9 @@ void ProgramCapture::attach(const PlayingStream &playing) {
 void ProgramCapture::take_in(Tap &tap) {
   if (pa_stream_get_state(tap.stream) != PA_STREAM_READY)
     return;
-  if (tap.start != 0 && tap.start == tap.held.size()) {
-    tap.held.clear();
-    tap.start = 0;
-  }
+  // What was mixed goes: a stream ahead of the others always keeps some.
+  tap.held.erase(tap.held.begin(), tap.held.begin() + long(tap.start));
+  tap.start = 0;
   size_t came = 0;
   for (;;) {
     const void *data;
@@ -352,7 +350,7 @@ size_t ProgramCapture::mixable_frames() const {
   }
   if (least == SIZE_MAX || least > 0)
     return least == SIZE_MAX ? most : least;
-  return most >= kLagFrames ? most : 0;
+  return most >= size_t{rate_} * kLagMillis / 1000 ? most : 0;
 }
 
 // The sum of the streams, as the sink mixes them.

@@ -1,14 +1,15 @@
 // A program that plays counting frames into a sound server's default sink,
 // stream after stream on one connection, as a music player plays song
 // after song:
-//   stream_player NAME BINARY LATENCY_MS FIRST:FRAMES[:PAUSE_MS]...
+//   stream_player NAME BINARY LATENCY_MS FIRST:FRAMES[:PAUSE_MS[:L|R]]...
 // Each stream plays FRAMES counting frames from FIRST, is drained and
-// closed, and the next one opens PAUSE_MS later.  NAME and BINARY (empty:
-// libpulse's own) are its application.name and application.process.binary;
-// it asks to play LATENCY_MS ahead.
-// After the last stream it stays on the server until its standard input
-// ends.  It prints "paused S" with the seconds between the end of one
-// stream's drain and the start of the next.
+// closed, and the next one opens PAUSE_MS later.  With L or R, only that
+// channel counts (the count's low 16 bits), the other is silent.  NAME and
+// BINARY (empty: libpulse's own) are its application.name and
+// application.process.binary; it asks to play LATENCY_MS ahead. After the last
+// stream it stays on the server until its standard input ends.  It prints
+// "paused S" with the seconds between the end of one stream's drain and the
+// start of the next.
 #include <pulse/pulseaudio.h>
 #include <pulse/rtclock.h>
 
@@ -26,6 +27,8 @@ struct Segment {
   uint32_t first;
   size_t frames;
   unsigned pause_ms;
+  uint32_t mask = 0xffffffff;
+  unsigned shift = 0;
 };
 
 struct Player {
@@ -81,7 +84,7 @@ void on_writable(pa_stream *s, size_t bytes, void *player) {
     return;
   std::vector<uint32_t> data(frames);
   for (size_t i = 0; i < frames; ++i)
-    data[i] = seg.first + uint32_t(p->written + i);
+    data[i] = ((seg.first + uint32_t(p->written + i)) & seg.mask) << seg.shift;
   if (pa_stream_write(s, data.data(), frames * 4, nullptr, 0,
                       PA_SEEK_RELATIVE) < 0)
     return fail(p, "write");
@@ -144,8 +147,11 @@ int main(int argc, char **argv) {
     char *end;
     Segment seg{uint32_t(std::strtoul(argv[i], &end, 0)), 0, 0};
     seg.frames = std::strtoul(end + 1, &end, 0);
-    seg.pause_ms =
-        *end == ':' ? unsigned(std::strtoul(end + 1, nullptr, 0)) : 0;
+    seg.pause_ms = *end == ':' ? unsigned(std::strtoul(end + 1, &end, 0)) : 0;
+    if (*end == ':') {
+      seg.mask = 0xffff;
+      seg.shift = end[1] == 'R' ? 16 : 0;
+    }
     p.segments.push_back(seg);
   }
   pa_mainloop_api *api = pa_mainloop_get_api(p.loop);
