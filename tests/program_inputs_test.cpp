@@ -57,15 +57,9 @@ protected:
                                      latency_ms};
     argv.insert(argv.end(), segments.begin(), segments.end());
     auto player = std::make_unique<Child>(argv, options_);
-    const auto limit =
-        std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (lines(pactl("list short sink-inputs")) < streams &&
-           std::chrono::steady_clock::now() < limit)
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_TRUE(wait_for_playing_streams(
+        [&](const std::string &args) { return pactl(args); }, streams));
     return player;
-  }
-  static size_t lines(const std::string &text) {
-    return size_t(std::count(text.begin(), text.end(), '\n'));
   }
   // The streams and the sinks they play on, which recording a program
   // must leave as they are.
