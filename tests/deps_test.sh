@@ -3,7 +3,8 @@
 # `apt-get update` fails, and so may a package.  A stand-in apt-get (first
 # on PATH) fails those and passes anything else to the real one; a stand-in
 # dpkg-query says that sox and debootstrap are missing, so that both scripts
-# reach apt.  Run as root, on a machine with everything else installed.
+# reach apt (and that `file` is, so that deps asks for two).  Run as root, on
+# a machine with everything else installed.
 set -eu
 [ "$(id -u)" -eq 0 ] || { echo "deps_test: needs root; skipped"; exit 77; }
 scratch=$(mktemp -d /tmp/pcmtap-deps-test-XXXXXX)
@@ -26,7 +27,7 @@ FAKE
 cat >"$bin/dpkg-query" <<'FAKE'
 #!/bin/sh
 for a; do
-  case $a in sox | debootstrap) exit 1 ;; esac
+  case $a in sox | file | debootstrap) exit 1 ;; esac
 done
 exec /usr/bin/dpkg-query "$@"
 FAKE
@@ -52,9 +53,10 @@ run deps-windows ""
 [ "$(grep -c 'warning: apt-get update failed' "$scratch/err")" -eq 1 ] ||
   fail "deps-windows did not warn once of the update: $(cat "$scratch/err")"
 
-# A package that is needed and cannot be installed stops the script, named.
-run deps sox
-[ "$status" -ne 0 ] || fail "deps succeeded without sox"
-expect 'scripts/deps: cannot install sox: Unable to locate package sox' \
-  "deps did not name the package and apt's reason"
+# A package that is needed and cannot be installed stops the script, named:
+# the one that failed, not the first asked for (sox).
+run deps file
+[ "$status" -ne 0 ] || fail "deps succeeded without file"
+expect 'scripts/deps: cannot install file: Unable to locate package file' \
+  "deps did not name the package that failed and apt's reason"
 echo "deps_test: passed"

@@ -11,6 +11,29 @@ namespace {
 
 const size_t kTenSecondsOfFrames = 441000;
 
+// `pcmtap --help`, whole: the one place to change when the help changes
+// (pcmtap.exe's is in wine_test.cpp).
+const char kHelp[] = R"(Usage: pcmtap # = use the device # from the list below
+       pcmtap - = use the default device
+
+Records raw 16-bit little-endian stereo 44,100 Hz audio to standard
+output, which must not be a terminal. Run pcmtap alone to list the
+inputs. Recording stops on Enter, at the end of standard input, or
+on SIGINT or SIGTERM; a second signal ends pcmtap at once.
+
+Exit status: 0 after a complete recording or listing; 1 when the
+devices, the recording or the output failed; 2 for an input the
+device lacks, or an output that is a terminal.
+
+On a sound server (PulseAudio, PipeWire) the inputs are every
+recording device's inputs, and last what the computer plays;
+pcmtap N records input N in this run only, unmuting it, and leaves
+the server's default source as it is. On bare ALSA they are the
+capture controls of every sound card that records, card by card;
+pcmtap N records input N's card and puts its controls back after.
+See man pcmtap for more.
+)";
+
 class EndToEnd : public ::testing::Test {
 protected:
   ChildOptions options(VirtualDevices &devices) {
@@ -85,6 +108,7 @@ TEST_F(EndToEnd, FailedStartUpsSayExactlyTheirLine) {
   EXPECT_EQ(r.status, 1);
 }
 
+// Catches any line of the help changed, lost or out of place.
 TEST_F(EndToEnd, HelpAndVersionNeedNoDevice) {
   VirtualDevices none; // any device opened would fail the start-up
   for (const char *arg : {"--help", "--version"}) {
@@ -92,6 +116,9 @@ TEST_F(EndToEnd, HelpAndVersionNeedNoDevice) {
     EXPECT_EQ(r.status, 0) << arg;
     EXPECT_EQ(r.out.find("falied"), std::string::npos) << r.out;
     EXPECT_EQ(r.err, "");
+    if (arg == std::string("--help")) {
+      EXPECT_EQ(lines_of(r.out), lines_of(kHelp));
+    }
   }
 }
 

@@ -196,8 +196,9 @@ TEST_F(Library, AStallLongerThanTheRingLosesOnlyWhatDidNotFit) {
   VirtualDevices devices;
   devices.capture_from_card({"realtime true", "buffer_frames 22050"});
   use(devices);
-  std::unique_ptr<AlsaCapture> capture;
-  ASSERT_EQ(AlsaCapture::open(44100, 2, &capture), 0);
+  auto capture =
+      std::make_unique<AlsaCapture>(std::make_shared<AlsaChoice>(), 44100, 2);
+  ASSERT_EQ(capture->open_device(), 0);
   Collector collector;
   collector.stall_on_call = 2;
   collector.stall = std::chrono::seconds(3);

@@ -256,7 +256,7 @@ TEST_P(ProgramInputs, FollowsTheProgramThroughASilenceToItsNextStreamAndAfter) {
   })) << pcmtap.err();
   player->close_stdin();
   EXPECT_EQ(player->wait(), 0) << player->err();
-  const std::string gone = "pcmtap: \"Delta\" has gone from the sound server: "
+  const std::string gone = "pcmtap: \"Delta\" has gone from the sound server; "
                            "recording silence until the stop\n";
   ASSERT_TRUE(pcmtap.wait_until(
       [&](const std::string &err) { return err == gone; }, true))

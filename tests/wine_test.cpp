@@ -26,6 +26,28 @@ namespace {
 const size_t kFrames = 2 * 44100;
 const size_t kFramesPerWrite = 4410;
 
+// `pcmtap.exe --help`, whole, each line ending in CRLF: the one place to
+// change when the help changes (the posix build's is in end_to_end_test.cpp).
+const char kHelp[] = R"(Usage: pcmtap # = use the device # from the list below
+       pcmtap - = use the default device
+
+Records raw 16-bit little-endian stereo 44,100 Hz audio to standard
+output, which must not be a terminal. Run pcmtap alone to list the
+inputs. Recording stops on Enter, at the end of standard input, or
+on Ctrl+C, Ctrl+Break or closing the console window; a second
+one ends pcmtap at once.
+
+Exit status: 0 after a complete recording or listing; 1 when the
+devices, the recording or the output failed; 2 for an input the
+device lacks, or an output that is a terminal.
+
+The inputs are Windows' recording endpoints, what the computer
+plays, and what each program playing now plays (Windows 10 build
+20348 and later); pcmtap N records input N in this run only,
+unmuting it, and leaves Windows' default device as it is.
+See README.md beside pcmtap.exe for more.
+)";
+
 // Wine's client and the server share no memory (memfd and shm off on both
 // sides): with it, Wine's stream stalls after its first 50 ms of audio.
 ServerSetup without_shared_memory(const std::string &dir) {
@@ -170,11 +192,12 @@ protected:
 };
 
 // Until Wine's client is connected the source's frames would go nowhere.
-bool wait_for_client(const PulseServer &server) {
+bool wait_for_client(const PulseServer &server,
+                     const std::string &streams = "source-outputs") {
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::seconds(60);
   while (std::chrono::steady_clock::now() < deadline) {
-    if (!server.pactl("list short source-outputs").empty())
+    if (!server.pactl("list short " + streams).empty())
       return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
@@ -318,6 +341,49 @@ TEST_F(Wine, RecordsWhatTheComputerPlays) {
   EXPECT_EQ(wine_status(pcmtap.wait()), 0);
   expect_the_count(pcmtap.out());
   EXPECT_EQ(pcmtap.err(), "");
+}
+
+// A Windows program playing through Wine gets no input of its own.  Wine
+// 10's sessions are each process's own, so pcmtap.exe sees none of
+// another program's; a program sees its own, but Wine's
+// ActivateAudioInterfaceAsync knows no process loopback device (0x80070002,
+// file not found), so pcmtap's inputs made in that program leave it out
+// too.  Catches a program listed where it cannot be recorded, and one left
+// out where it can.
+TEST_F(Wine, AProgramThatPlaysIsListedOnlyWhereItCanBeRecorded) {
+  auto playing = [](const std::string &out) {
+    return out.find("playing\r\n") != std::string::npos;
+  };
+  Child player({PCMTAP_WINE, PCMTAP_TONE_PLAYER}, options());
+  ASSERT_TRUE(player.wait_until(playing)) << player.err();
+  ASSERT_TRUE(wait_for_client(server, "sink-inputs"));
+  Result listing = run(wine_pcmtap(), options());
+  const std::vector<std::string> names = listed_names(listing.out);
+  ASSERT_EQ(names.size(), 4u) << listing.out;
+  EXPECT_EQ(names[3], "What the computer plays (PulseAudio Output)");
+  EXPECT_EQ(wine_status(listing.status), 0);
+  EXPECT_EQ(listing.err, "");
+  player.write_stdin("x");
+  EXPECT_EQ(wine_status(player.wait()), 0);
+
+  Child lister({PCMTAP_WINE, PCMTAP_TONE_PLAYER, "list"}, options());
+  ASSERT_TRUE(lister.wait_until([](const std::string &out) {
+    return out.find("process loopback ") != std::string::npos &&
+           out.back() == '\n';
+  })) << lister.err();
+  lister.write_stdin("x");
+  EXPECT_EQ(wine_status(lister.wait()), 0);
+  const std::string out = lister.out();
+  EXPECT_NE(out.find("input What the computer plays (PulseAudio Output)\r\n"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("session own\r\n"), std::string::npos) << out;
+  const bool listed =
+      out.find("input What tone_player.exe plays\r\n") != std::string::npos;
+  const bool records =
+      out.find("process loopback 0x00000000\r\n") != std::string::npos;
+  EXPECT_EQ(listed, records) << out;
+  EXPECT_FALSE(records) << "Wine records a program now: test what it records";
 }
 
 // Through winmm, Wine's mixer gives the recording device no source lines,
@@ -482,6 +548,31 @@ TEST(WineStartUp, WithoutAServerSaysTheFirstLine) {
         << arg;
     EXPECT_EQ(wine_status(r.status), 1) << arg;
   }
+}
+
+// Catches any line of the help changed, lost or out of place, or ended
+// without CR.
+TEST(WineStartUp, TheHelpIsWholeInTextMode) {
+  Result r = run(wine_pcmtap("--help"), wine_options({}));
+  std::vector<std::string> expected = lines_of(kHelp);
+  for (size_t i = 0; i + 1 < expected.size(); ++i)
+    expected[i] += '\r';
+  EXPECT_EQ(lines_of(r.out), expected);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(wine_status(r.status), 0);
+}
+
+// Catches scripts/wine10/wine starting the program in another folder than
+// the caller's, where the relative paths it reads and writes lead elsewhere.
+TEST(WineStartUp, AProgramStartsInTheCallersFolder) {
+  TempDir dir;
+  write_file(dir.file("in.txt"), "read here\r\n");
+  Result r = run({"/bin/sh", "-c",
+                  "cd \"$1\" && exec \"$2\" cmd /c \"type in.txt > out.txt\"",
+                  "sh", dir.path(), PCMTAP_WINE},
+                 wine_options({}));
+  EXPECT_EQ(wine_status(r.status), 0) << r.err;
+  EXPECT_EQ(read_file(dir.file("out.txt")), "read here\r\n") << r.out << r.err;
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 
 namespace pcmtap {
 namespace {
@@ -80,37 +81,106 @@ double now_seconds() {
 
 } // namespace
 
-int AlsaCapture::open(unsigned rate, unsigned channels,
-                      std::unique_ptr<AlsaCapture> *out) {
+AlsaCapture::AlsaCapture(std::shared_ptr<const AlsaChoice> choice,
+                         unsigned rate, unsigned channels)
+    : choice_(std::move(choice)), rate_(rate), channels_(channels) {}
+
+int AlsaCapture::open_device() {
+  const AlsaChoice &choice = *choice_;
+  int card = choice.chosen;
+  // The card the default leads to is recorded as the default has it: the
+  // user's definition may share it or route it.
+  if (card >= 0 && choice.default_end.kind == CaptureEnd::kCard &&
+      choice.cards[size_t(card)].index == choice.default_end.card)
+    card = -1;
+  if (card >= 0)
+    return open_card(choice.cards[size_t(card)]);
+  const bool records_a_card = choice.default_end.kind == CaptureEnd::kCard &&
+                              !choice.default_leads_nowhere;
+  // Where there are cards, a message says which device failed.
+  if (records_a_card && choice.marked >= 0)
+    label_ = card_label(choice.cards[size_t(choice.marked)]);
+  else if (!choice.cards.empty())
+    label_ = "ALSA \"default\"";
+  int fallback = fallback_card(choice);
+  int err = open_default();
+  // A default with no capture device behind it records nothing; a card
+  // that records does better than a failure.
+  const bool no_device = err == -ENOENT || err == -ENODEV || err == -ENXIO;
+  if (err < 0 && fallback >= 0 &&
+      (choice.default_leads_nowhere || (no_device && !records_a_card))) {
+    const AlsaCard &instead = choice.cards[size_t(fallback)];
+    std::fprintf(stderr,
+                 "pcmtap: ALSA \"default\" has no capture device; recording "
+                 "from %s\n",
+                 card_label(instead).c_str());
+    return open_card(instead);
+  }
+  return err;
+}
+
+int AlsaCapture::open_default() {
   PcmHandle pcm;
   snd_pcm_uframes_t buffer_frames = 0;
-  int err = open_configured(kDevice, rate, channels, &pcm, &buffer_frames);
+  int err = open_configured(kDevice, rate_, channels_, &pcm, &buffer_frames);
   // Only a device that exists but cannot take our format is worth a second
   // try through the plug converter.
   if (err == -EINVAL)
-    err = open_configured(kPlugDevice, rate, channels, &pcm, &buffer_frames);
+    err = open_configured(kPlugDevice, rate_, channels_, &pcm, &buffer_frames);
   if (err < 0)
     return err;
-  out->reset(new AlsaCapture(pcm.release(), rate, channels, buffer_frames));
+  take(pcm.release(), buffer_frames);
   return 0;
 }
 
-AlsaCapture::AlsaCapture(snd_pcm_t *pcm, unsigned rate, unsigned channels,
-                         snd_pcm_uframes_t buffer_frames)
-    : pcm_(pcm), rate_(rate), channels_(channels),
-      // A read larger than the device's buffer confuses some plugins.
-      max_read_(std::min(buffer_frames, kMaxReadFrames)),
-      buffer_millis_(unsigned(buffer_frames * 1000 / rate)) {}
+// The card's own default converts and, where its configuration says so,
+// shares the card with other programs; a card without one is converted
+// straight on its hardware.
+int AlsaCapture::open_card(const AlsaCard &card) {
+  label_ = card_label(card);
+  PcmHandle pcm;
+  snd_pcm_uframes_t buffer_frames = 0;
+  int err = open_configured(card_device(card).c_str(), rate_, channels_, &pcm,
+                            &buffer_frames);
+  if (err == -ENOENT || err == -EINVAL)
+    err = open_configured(card_plug_device(card).c_str(), rate_, channels_,
+                          &pcm, &buffer_frames);
+  if (err < 0)
+    return err;
+  take(pcm.release(), buffer_frames);
+  return 0;
+}
 
-AlsaCapture::~AlsaCapture() { snd_pcm_close(pcm_); }
+void AlsaCapture::take(snd_pcm_t *pcm, snd_pcm_uframes_t buffer_frames) {
+  pcm_ = pcm;
+  // A read larger than the device's buffer confuses some plugins.
+  max_read_ = std::min(buffer_frames, kMaxReadFrames);
+  buffer_millis_ = unsigned(buffer_frames * 1000 / rate_);
+}
+
+// Before the device is open: as much as any read will be.
+size_t AlsaCapture::max_read_frames() const {
+  return pcm_ ? max_read_ : kMaxReadFrames;
+}
+
+AlsaCapture::~AlsaCapture() {
+  if (pcm_)
+    snd_pcm_close(pcm_);
+}
 
 int AlsaCapture::start() {
+  if (!pcm_)
+    if (int err = open_device(); err < 0)
+      return err;
   int err = snd_pcm_prepare(pcm_);
   last_read_time_ = now_seconds();
   return err < 0 ? err : snd_pcm_start(pcm_);
 }
 
-void AlsaCapture::stop() { snd_pcm_drop(pcm_); }
+void AlsaCapture::stop() {
+  if (pcm_)
+    snd_pcm_drop(pcm_);
+}
 
 int AlsaCapture::wait(const Wakeup &stop) {
   // Some plugins (PulseAudio's among them) keep their descriptor readable
@@ -219,6 +289,11 @@ int AlsaCapture::recover(int err, DeviceLosses *lost) {
   return 0;
 }
 
-const char *AlsaCapture::error_text(int err) const { return snd_strerror(err); }
+const char *AlsaCapture::error_text(int err) const {
+  if (label_.empty())
+    return snd_strerror(err);
+  message_ = label_ + ": " + snd_strerror(err);
+  return message_.c_str();
+}
 
 } // namespace pcmtap

@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <set>
 #include <strings.h>
 
 namespace pcmtap {
@@ -62,6 +63,20 @@ DWORD input_type_from_name(const char *name) {
     if (has_word(name, entry.word))
       return entry.type;
   return BASS_INPUT_TYPE_UNDEF;
+}
+
+void make_names_unique(std::vector<std::string> *names) {
+  std::set<std::string> taken;
+  for (std::string &name : *names) {
+    for (char &c : name)
+      if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+        c = ' ';
+    std::string unique = name;
+    for (int n = 2; taken.count(unique); ++n)
+      unique = name + " " + std::to_string(n);
+    name = unique;
+    taken.insert(name);
+  }
 }
 
 } // namespace pcmtap

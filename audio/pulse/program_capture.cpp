@@ -261,7 +261,7 @@ void ProgramCapture::follow() {
   if (!here && !gone_) {
     gone_ = true;
     std::fprintf(stderr,
-                 "pcmtap: \"%s\" has gone from the sound server: "
+                 "pcmtap: \"%s\" has gone from the sound server; "
                  "recording silence until the stop\n",
                  name_.c_str());
   }

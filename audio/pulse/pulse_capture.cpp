@@ -80,6 +80,7 @@ int PulseCapture::start() {
   if (int err = stream_error(); err < 0)
     return err;
   note_suspended(pa_stream_is_suspended(stream_) == 1);
+  read_ns_ = now_ns();
   const pa_buffer_attr *granted = pa_stream_get_buffer_attr(stream_);
   if (granted)
     buffer_millis_ = unsigned(pa_bytes_to_usec(granted->maxlength, &format) /
@@ -204,7 +205,17 @@ void PulseCapture::on_timing(pa_stream *stream, int success, void *self) {
   // The part of the piece in hand already taken in is counted twice.
   if (capture->piece_)
     unread -= (long long)capture->piece_read_;
-  capture->unread_at_stop_ = std::max(0LL, unread);
+  capture->unread_answer_ = std::max(0LL, unread);
+}
+
+// What the stream recorded that we have not read, wherever it waits, as
+// the server answers now; -1 without an answer.
+long long PulseCapture::unread_bytes() {
+  unread_answer_ = -1;
+  pa_operation *op = pa_stream_update_timing_info(stream_, on_timing, this);
+  if (!op || !connection_->finish(op))
+    return -1;
+  return unread_answer_;
 }
 
 // Everything the stream recorded before now, wherever it waits: the stop
@@ -214,11 +225,10 @@ long PulseCapture::pending() {
   long here = available();
   if (stream_error() < 0)
     return here;
-  unread_at_stop_ = -1;
-  pa_operation *op = pa_stream_update_timing_info(stream_, on_timing, this);
-  if (!op || !connection_->finish(op) || unread_at_stop_ < 0)
+  const long long unread = unread_bytes();
+  if (unread < 0)
     return here;
-  return std::max(here, long(unread_at_stop_ / (long long)frame_bytes()));
+  return std::max(here, long(unread / (long long)frame_bytes()));
 }
 
 // Copies whole pieces and parts of pieces into `dst`; a hole the server
@@ -252,8 +262,33 @@ size_t PulseCapture::copy_out(unsigned char *dst, size_t max_bytes) {
   return copied;
 }
 
+// While nobody reads the stream the server keeps what fits its queue, and
+// drops the rest without a word.  Back after longer than the queue lasts:
+// what the source recorded since we last read, and that neither waits for
+// us now nor was lost otherwise, was dropped.
+void PulseCapture::note_time_away() {
+  const uint64_t now = now_ns();
+  const uint64_t away_ns = now - read_ns_;
+  read_ns_ = now;
+  if (away_ns <= uint64_t{buffer_millis_} * 1000000u ||
+      suspended_since_ns_ != 0 || stream_error() < 0)
+    return;
+  // A server that cannot say (PipeWire's, which keeps only the latest
+  // piece then) has only what reached us.
+  const long long unread = unread_bytes();
+  const uint64_t made = away_ns * rate_ / 1000000000u;
+  const uint64_t kept =
+      (unread < 0 ? uint64_t(available()) : uint64_t(unread) / frame_bytes()) +
+      hole_frames_ + suspend_frames_;
+  // A piece may have been on its way when we last read.
+  const uint64_t slack = 2 * kPieceUsec * rate_ / PA_USEC_PER_SEC;
+  if (made > kept + slack)
+    hole_frames_ += made - kept;
+}
+
 long PulseCapture::read(void *dst, size_t max_frames, DeviceLosses *lost) {
   take_in(); // what did not fit when it came
+  note_time_away();
   lost->overrun_frames += std::exchange(hole_frames_, 0);
   lost->suspend_frames += std::exchange(suspend_frames_, 0);
   const size_t frame = frame_bytes();

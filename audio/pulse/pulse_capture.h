@@ -55,6 +55,8 @@ private:
   static void on_timing(pa_stream *stream, int success, void *self);
   void take_in();
   void note_suspended(bool suspended);
+  void note_time_away();
+  long long unread_bytes();
   int stream_error() const;
   size_t held_bytes() const { return held_end_ - held_start_; }
   size_t copy_out(unsigned char *dst, size_t max_bytes);
@@ -69,9 +71,9 @@ private:
   int stop_fd_ = -1;
   // What the server keeps for the stream while nobody reads it.
   unsigned buffer_millis_ = 1000;
-  // Answered by the server at the stop: the bytes the stream had recorded
+  // Answered by the server when asked: the bytes the stream had recorded
   // that we had not read yet; -1 without an answer.
-  long long unread_at_stop_ = -1;
+  long long unread_answer_ = -1;
   // The piece the server handed us, while part of it is still to be read.
   const unsigned char *piece_ = nullptr;
   size_t piece_size_ = 0;
@@ -88,6 +90,7 @@ private:
   uint64_t hole_frames_ = 0;
   uint64_t suspend_frames_ = 0;
   uint64_t suspended_since_ns_ = 0; // 0 while the source runs
+  uint64_t read_ns_ = 0;            // when we last read
 };
 
 } // namespace pcmtap

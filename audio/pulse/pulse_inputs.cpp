@@ -54,20 +54,6 @@ DWORD port_input_type(uint32_t port_type, const std::string &description,
   return input_type_from_name(name.c_str());
 }
 
-void make_names_unique(std::vector<std::string> *names) {
-  std::set<std::string> taken;
-  for (std::string &name : *names) {
-    for (char &c : name)
-      if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
-        c = ' ';
-    std::string unique = name;
-    for (int n = 2; taken.count(unique); ++n)
-      unique = name + " " + std::to_string(n);
-    name = unique;
-    taken.insert(name);
-  }
-}
-
 std::vector<std::string>
 program_names(const std::vector<ProgramKey> &programs) {
   std::map<std::string, size_t> named;

@@ -62,9 +62,6 @@ DWORD port_input_type(uint32_t port_type, const std::string &description,
 // What the sound settings call each program, in the order of `programs`:
 // its name, with its binary after it where two share a name.
 std::vector<std::string> program_names(const std::vector<ProgramKey> &programs);
-// `names` made fit to print and unique: control characters become spaces,
-// and a name seen before gets " 2", " 3", ... after it.
-void make_names_unique(std::vector<std::string> *names);
 
 } // namespace pcmtap
 

@@ -32,6 +32,8 @@ public:
   virtual DWORD wait(HANDLE stop, DWORD millis) = 0;
   // The performance counter, in 100 ns units.
   virtual UINT64 now() = 0;
+  // For a process loopback: whether the process recorded has ended.
+  virtual bool source_ended() { return false; }
 };
 
 // Opens an initialized stream, not started, of 16-bit samples: what
@@ -40,9 +42,17 @@ using CaptureStreamOpener = std::function<HRESULT(
     const std::wstring &id, bool loopback, unsigned rate, unsigned channels,
     std::shared_ptr<CaptureStream> *out)>;
 
+// Opens the same of what process `pid` and its children play (a process
+// loopback).
+using ProcessStreamOpener =
+    std::function<HRESULT(DWORD pid, unsigned rate, unsigned channels,
+                          std::shared_ptr<CaptureStream> *out)>;
+
 // Windows' own.
 HRESULT open_capture_stream(const std::wstring &id, bool loopback,
                             unsigned rate, unsigned channels,
+                            std::shared_ptr<CaptureStream> *out);
+HRESULT open_process_stream(DWORD pid, unsigned rate, unsigned channels,
                             std::shared_ptr<CaptureStream> *out);
 
 } // namespace pcmtap

@@ -1,6 +1,7 @@
 // The inputs on Windows: every recording endpoint that is active or
 // unplugged, in the enumerator's order, then what the computer plays, a
-// loopback of the default playback endpoint.  Endpoints can all record at
+// loopback of the default playback endpoint, then what each program that
+// plays there plays, a process loopback.  Endpoints can all record at
 // once, so nothing is ever switched off: switching one on chooses what this
 // process records, and unmutes it.  Windows' default endpoint, which the
 // '+' marks, is left as the user set it.
@@ -9,6 +10,7 @@
 
 #include "../engine/backend.h"
 #include "endpoint_api.h"
+#include "session_api.h"
 
 #include <memory>
 #include <string>
@@ -21,14 +23,19 @@ namespace pcmtap {
 struct EndpointChoice {
   std::wstring id;
   bool loopback = false;
+  // A program's: its process, and its name for messages.
+  DWORD pid = 0;
+  std::string program;
 };
 
 class EndpointInputs final : public Inputs {
 public:
   // Unreadable endpoints are left out; the loopback input is there only
-  // where there is a default playback endpoint.
+  // where there is a default playback endpoint, and the programs' only
+  // where `sessions` (null: none) can record them.
   EndpointInputs(std::shared_ptr<EndpointApi> api,
-                 std::shared_ptr<EndpointChoice> choice);
+                 std::shared_ptr<EndpointChoice> choice,
+                 std::shared_ptr<SessionApi> sessions = nullptr);
 
   size_t count() const override { return inputs_.size(); }
   const char *name(size_t i) const override { return inputs_[i].name.c_str(); }
@@ -42,9 +49,15 @@ private:
     std::string name; // as it is printed
     DWORD type;
     bool loopback;
+    DWORD pid = 0;       // a program's
+    std::string program; // its name alone
   };
 
+  void add_programs();
+  bool switch_on_program(const Input &input);
+
   std::shared_ptr<EndpointApi> api_;
+  std::shared_ptr<SessionApi> sessions_;
   std::shared_ptr<EndpointChoice> choice_;
   std::vector<Input> inputs_;
   std::wstring default_id_;

@@ -2,6 +2,7 @@
 
 #include "endpoint_api.h"
 #include "endpoint_inputs.h"
+#include "session_api.h"
 #include "wasapi_capture.h"
 #include "wasapi_errors.h"
 
@@ -48,7 +49,7 @@ int WasapiBackend::check_output() {
 }
 
 std::unique_ptr<Inputs> WasapiBackend::open_inputs() {
-  return std::make_unique<EndpointInputs>(api_, choice_);
+  return std::make_unique<EndpointInputs>(api_, choice_, open_session_api());
 }
 
 const char *WasapiBackend::error_text(int err) const {

@@ -10,6 +10,12 @@
 // lost only where the stream was found full.  Before
 // Windows 10 1703 a loopback stream's event never fires, so the stream is
 // looked at on a timer as well.
+//
+// A program's stream (a process loopback) is a loopback too: it gives
+// packets while the program plays, on whichever of its streams, and none
+// while it is silent.  When the process ends, that is said once, and the
+// recording goes on, silent by the clock, until the stop, whatever the
+// stream does then.
 #include "wasapi_capture.h"
 
 #include "endpoint_inputs.h"
@@ -19,6 +25,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -47,9 +54,9 @@ class WasapiCapture final : public CaptureSource {
 public:
   WasapiCapture(unsigned rate, unsigned channels,
                 std::shared_ptr<const EndpointChoice> choice,
-                CaptureStreamOpener open)
+                CaptureStreamOpener open, ProcessStreamOpener open_process)
       : rate_(rate), channels_(channels), choice_(std::move(choice)),
-        open_(std::move(open)) {}
+        open_(std::move(open)), open_process_(std::move(open_process)) {}
   ~WasapiCapture() override { stop(); }
   WasapiCapture(const WasapiCapture &) = delete;
   WasapiCapture &operator=(const WasapiCapture &) = delete;
@@ -70,6 +77,8 @@ public:
   }
 
 private:
+  HRESULT stream_padding(UINT32 *frames);
+  void note_the_end();
   size_t take_owed(unsigned char *out, size_t max_bytes);
   HRESULT take_packet(unsigned char *out, size_t max_bytes, size_t *copied,
                       DeviceLosses *lost);
@@ -87,8 +96,10 @@ private:
   const unsigned channels_;
   std::shared_ptr<const EndpointChoice> choice_;
   CaptureStreamOpener open_;
+  ProcessStreamOpener open_process_;
   std::shared_ptr<CaptureStream> stream_;
   bool running_ = false;
+  bool ended_ = false; // the program recorded has ended
   // The device position the next packet should start at, once one came.
   bool have_position_ = false;
   UINT64 next_position_ = 0;
@@ -112,7 +123,10 @@ private:
 int WasapiCapture::start() {
   stop();
   std::shared_ptr<CaptureStream> stream;
-  HRESULT hr = open_(choice_->id, choice_->loopback, rate_, channels_, &stream);
+  HRESULT hr =
+      choice_->pid != 0
+          ? open_process_(choice_->pid, rate_, channels_, &stream)
+          : open_(choice_->id, choice_->loopback, rate_, channels_, &stream);
   UINT32 buffer_frames = 0;
   if (SUCCEEDED(hr))
     hr = stream->buffer_frames(&buffer_frames);
@@ -129,8 +143,28 @@ int WasapiCapture::start() {
   anchor_ = last_packet_ = stream_->now();
   full_ = false;
   since_anchor_ = 0;
+  ended_ = false;
   running_ = true;
   return 0;
+}
+
+// Once the program has ended, a stream that fails has nothing more.
+HRESULT WasapiCapture::stream_padding(UINT32 *frames) {
+  HRESULT hr = stream_->padding(frames);
+  if (FAILED(hr) && ended_) {
+    *frames = 0;
+    return S_OK;
+  }
+  return hr;
+}
+
+void WasapiCapture::note_the_end() {
+  if (choice_->pid == 0 || ended_ || !stream_->source_ended())
+    return;
+  ended_ = true;
+  std::fprintf(stderr,
+               "pcmtap: %s has ended; recording silence until the stop\n",
+               choice_->program.c_str());
 }
 
 void WasapiCapture::stop() {
@@ -158,7 +192,7 @@ int WasapiCapture::wait(const Wakeup &stop) {
   for (;;) {
     // The event is auto-reset: one signalled after the look stays set.
     UINT32 padding = 0;
-    HRESULT hr = stream_->padding(&padding);
+    HRESULT hr = stream_padding(&padding);
     if (FAILED(hr) || padding >= enough || owed_zeros_ > 0 ||
         held_offset_ < held_.size() || silence_due(stream_->now()) >= enough)
       return 0; // read() says what failed
@@ -171,7 +205,7 @@ int WasapiCapture::wait(const Wakeup &stop) {
       return 0; // a stream that went quiet
     // The timer's turn: what a loopback stream has is handed on now.
     if (woken == WAIT_TIMEOUT &&
-        (FAILED(stream_->padding(&padding)) || padding > 0 ||
+        (FAILED(stream_padding(&padding)) || padding > 0 ||
          silence_due(stream_->now()) > 0))
       return 0;
   }
@@ -179,7 +213,7 @@ int WasapiCapture::wait(const Wakeup &stop) {
 
 long WasapiCapture::available() {
   UINT32 padding = 0;
-  if (FAILED(stream_->padding(&padding)))
+  if (FAILED(stream_padding(&padding)))
     padding = 0;
   return long(owed_zeros_ + (held_.size() - held_offset_) / frame_bytes() +
               padding + silence_due(stream_->now()));
@@ -279,11 +313,12 @@ HRESULT WasapiCapture::take_packet(unsigned char *out, size_t max_bytes,
 long WasapiCapture::read(void *dst, size_t max_frames, DeviceLosses *lost) {
   if (!running_)
     return -EINVAL;
+  note_the_end();
   const size_t max_bytes = max_frames * frame_bytes();
   auto *out = static_cast<unsigned char *>(dst);
   size_t done = take_owed(out, max_bytes);
   UINT32 padding = 0;
-  if (choice_->loopback && SUCCEEDED(stream_->padding(&padding)) &&
+  if (choice_->loopback && SUCCEEDED(stream_padding(&padding)) &&
       padding >= buffer_frames_ - buffer_frames_ / 10) {
     full_ = true;
     full_at_ = stream_->now();
@@ -296,6 +331,10 @@ long WasapiCapture::read(void *dst, size_t max_frames, DeviceLosses *lost) {
       break;
     done += copied + take_owed(out + done + copied, max_bytes - done - copied);
   }
+  if (FAILED(hr))
+    note_the_end();
+  if (FAILED(hr) && ended_)
+    hr = AUDCLNT_S_BUFFER_EMPTY;
   if (hr == AUDCLNT_S_BUFFER_EMPTY) {
     const UINT64 silence = silence_due(stream_->now());
     owed_zeros_ += silence;
@@ -314,9 +353,11 @@ long WasapiCapture::read(void *dst, size_t max_frames, DeviceLosses *lost) {
 std::unique_ptr<CaptureSource>
 make_wasapi_capture(unsigned rate, unsigned channels,
                     std::shared_ptr<const EndpointChoice> choice,
-                    CaptureStreamOpener open) {
+                    CaptureStreamOpener open,
+                    ProcessStreamOpener open_process) {
   return std::make_unique<WasapiCapture>(rate, channels, std::move(choice),
-                                         std::move(open));
+                                         std::move(open),
+                                         std::move(open_process));
 }
 
 } // namespace pcmtap

@@ -76,11 +76,15 @@ namespace {
 
 class WindowsCaptureStream final : public CaptureStream {
 public:
-  WindowsCaptureStream(WasapiStream stream, HANDLE event)
-      : stream_(std::move(stream)), event_(event) {}
+  WindowsCaptureStream(WasapiStream stream, HANDLE event, HANDLE process,
+                       UINT32 frames)
+      : stream_(std::move(stream)), event_(event), process_(process),
+        frames_(frames) {}
   ~WindowsCaptureStream() override {
     stream_ = WasapiStream();
     CloseHandle(event_);
+    if (process_)
+      CloseHandle(process_);
   }
   WindowsCaptureStream(const WindowsCaptureStream &) = delete;
   WindowsCaptureStream &operator=(const WindowsCaptureStream &) = delete;
@@ -90,11 +94,20 @@ public:
     return FAILED(hr) ? hr : stream_.client->Start();
   }
   void stop() override { stream_.client->Stop(); }
+  // A process loopback's GetBufferSize gives no size to go by, and its
+  // GetCurrentPadding answers E_NOTIMPL: the size asked for, and the next
+  // packet's, stand in.
   HRESULT buffer_frames(UINT32 *frames) override {
-    return stream_.client->GetBufferSize(frames);
+    if (frames_ == 0)
+      return stream_.client->GetBufferSize(frames);
+    *frames = frames_;
+    return S_OK;
   }
   HRESULT padding(UINT32 *frames) override {
-    return stream_.client->GetCurrentPadding(frames);
+    HRESULT hr = stream_.client->GetCurrentPadding(frames);
+    return FAILED(hr) && frames_ != 0
+               ? stream_.capture->GetNextPacketSize(frames)
+               : hr;
   }
   HRESULT get_buffer(BYTE **data, UINT32 *frames, DWORD *flags,
                      UINT64 *position, UINT64 *qpc) override {
@@ -114,29 +127,40 @@ public:
     const UINT64 c = UINT64(count.QuadPart), f = UINT64(frequency.QuadPart);
     return c / f * 10000000 + c % f * 10000000 / f;
   }
+  bool source_ended() override {
+    return process_ && WaitForSingleObject(process_, 0) == WAIT_OBJECT_0;
+  }
 
 private:
   WasapiStream stream_;
   HANDLE event_;
+  HANDLE process_; // the process a process loopback records, or null
+  UINT32 frames_;  // a process loopback's buffer, as asked for; else 0
 };
 
 } // namespace
 
-HRESULT open_capture_stream(const std::wstring &id, bool loopback,
-                            unsigned rate, unsigned channels,
+HRESULT make_capture_stream(WasapiStream stream, HANDLE process, UINT32 frames,
                             std::shared_ptr<CaptureStream> *out) {
   // Auto-reset: the engine signals it once per period it fills.
   HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  if (!event)
+  if (!event) {
+    if (process)
+      CloseHandle(process);
     return E_OUTOFMEMORY;
+  }
+  *out = std::make_shared<WindowsCaptureStream>(std::move(stream), event,
+                                                process, frames);
+  return S_OK;
+}
+
+HRESULT open_capture_stream(const std::wstring &id, bool loopback,
+                            unsigned rate, unsigned channels,
+                            std::shared_ptr<CaptureStream> *out) {
   WasapiStream stream;
   HRESULT hr = open_stream(id, loopback, rate, channels, &stream);
-  if (FAILED(hr)) {
-    CloseHandle(event);
-    return hr;
-  }
-  *out = std::make_shared<WindowsCaptureStream>(std::move(stream), event);
-  return S_OK;
+  return FAILED(hr) ? hr
+                    : make_capture_stream(std::move(stream), nullptr, 0, out);
 }
 
 } // namespace pcmtap

@@ -9,6 +9,7 @@
 #include <audioclient.h>
 #include <mmdeviceapi.h>
 
+#include <memory>
 #include <string>
 
 namespace pcmtap {
@@ -24,6 +25,14 @@ HRESULT open_device(const std::wstring &id, ComRef<IMMDevice> *out);
 // Initialized, not started; the caller sets the event and starts it.
 HRESULT open_stream(const std::wstring &id, bool loopback, unsigned rate,
                     unsigned channels, WasapiStream *out);
+
+class CaptureStream;
+
+// The stream as the recording sees it.  For a process loopback, `process`
+// is the process recorded (a handle to wait on, taken over; or null) and
+// `frames` the buffer asked for, since such a stream cannot say its own.
+HRESULT make_capture_stream(WasapiStream stream, HANDLE process, UINT32 frames,
+                            std::shared_ptr<CaptureStream> *out);
 
 } // namespace pcmtap
 

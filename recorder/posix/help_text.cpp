@@ -13,8 +13,9 @@ const char *const kMoreHelp =
     "each program that plays now plays (that program alone, followed\n"
     "from stream to stream, with silence while it plays nothing);\n"
     "pcmtap N records input N in this run only, unmuting it, and leaves\n"
-    "the server's default source as it is. On ALSA they are the capture\n"
-    "controls of the default device's mixer.\n"
+    "the server's default source as it is. On bare ALSA they are the\n"
+    "capture controls of every sound card that records, card by card;\n"
+    "pcmtap N records input N's card and puts its controls back after.\n"
     "See man pcmtap for more.";
 
 } // namespace pcmtap

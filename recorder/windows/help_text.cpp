@@ -10,9 +10,10 @@ const char *const kWaysToStop =
 // What inputs are on Windows, which a user of the old mixers would not
 // guess.
 const char *const kMoreHelp =
-    "The inputs are Windows' recording endpoints, and last what the\n"
-    "computer plays; pcmtap N records input N in this run only, unmuting\n"
-    "it, and leaves Windows' default device as it is.\n"
+    "The inputs are Windows' recording endpoints, what the computer\n"
+    "plays, and what each program playing now plays (Windows 10 build\n"
+    "20348 and later); pcmtap N records input N in this run only,\n"
+    "unmuting it, and leaves Windows' default device as it is.\n"
     "See README.md beside pcmtap.exe for more.";
 
 } // namespace pcmtap

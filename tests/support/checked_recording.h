@@ -70,7 +70,8 @@ SaidLosses said_losses(const std::string &err, const std::string &cause);
 // its first frames.  Checks that the stop was clean, that the output
 // reaches to within 0.5 s of the stop (the card's and the server's frames
 // count the time, so this holds on a slow machine too) and that whatever
-// is missing was said, to within 2 %.  Returns pcmtap's standard error.
+// is missing was said, to within 2 %, the first of it while the recording
+// went on, within 10 s of the loss.  Returns pcmtap's standard error.
 std::string expect_a_slow_reader_to_get_all_up_to_the_stop(
     const std::vector<std::string> &env, std::vector<std::string> check_args,
     double seconds,
@@ -78,9 +79,10 @@ std::string expect_a_slow_reader_to_get_all_up_to_the_stop(
 
 // Takes the card away under a recording of a second or more (creates its
 // `fail_file`) and checks that pcmtap ends on its own, with the reason and
-// every frame it had.
+// every frame it had; the reason is the device's, then "No such device".
 void expect_unplugging_ends_it(CheckedRecording &rec,
-                               const std::string &fail_file);
+                               const std::string &fail_file,
+                               const std::string &device = "");
 
 // Waits for `frames` counting frames after the silence a source gives
 // before it is fed, and returns them: fewer when the output closed, or when

@@ -300,4 +300,15 @@ Result run(const std::vector<std::string> &argv, const ChildOptions &options,
   return {status, child.out(), child.err()};
 }
 
+std::vector<std::string> lines_of(const std::string &text) {
+  std::vector<std::string> lines(1);
+  for (char c : text) {
+    if (c == '\n')
+      lines.emplace_back();
+    else
+      lines.back() += c;
+  }
+  return lines;
+}
+
 } // namespace pcmtap::test

@@ -93,6 +93,10 @@ struct Result {
 Result run(const std::vector<std::string> &argv, const ChildOptions &options,
            const std::string &input = "");
 
+// `text` cut at each '\n' (a "\r" before it stays): the last piece is
+// what follows the last one, empty when the text ends a line.
+std::vector<std::string> lines_of(const std::string &text);
+
 } // namespace pcmtap::test
 
 #endif

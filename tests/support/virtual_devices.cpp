@@ -11,6 +11,14 @@
 namespace pcmtap::test {
 namespace {
 
+std::vector<std::string> log_lines(const std::string &path) {
+  std::istringstream log(read_file(path));
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(log, line);)
+    lines.push_back(line);
+  return lines;
+}
+
 std::string quoted(const std::string &s) {
   std::string out = "\"";
   for (char c : s) {
@@ -142,11 +150,49 @@ std::string VirtualDevices::write() {
 }
 
 std::vector<std::string> VirtualDevices::mixer_writes() const {
-  std::istringstream log(read_file(dir_.file("mixer.log")));
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(log, line);)
-    lines.push_back(line);
-  return lines;
+  return log_lines(dir_.file("mixer.log"));
+}
+
+VirtualSoundCards::VirtualSoundCards(std::vector<VirtualSoundCard> cards,
+                                     const std::string &default_pcm) {
+  // What alsa.conf defines for the names pcmtap opens by card.
+  std::ostringstream conf;
+  conf << "pcm_type.vcard { lib " << quoted(VIRTUAL_CARD_PATH) << " }\n"
+       << "ctl_type.vmix { lib " << quoted(VIRTUAL_MIXER_PATH) << " }\n"
+       << "pcm.hw { @args [ CARD ] @args.CARD { type string } "
+          "type hw card $CARD }\n"
+       << "pcm.plughw { @args [ CARD ] @args.CARD { type string } "
+          "type plug slave.pcm { type hw card $CARD } }\n"
+       << "pcm.sysdefault { @args [ CARD ] @args.CARD { type string } "
+          "type plug slave.pcm { type hw card $CARD } }\n"
+       << "ctl.hw { @args [ CARD ] @args.CARD { type string } "
+          "type hw card $CARD }\n"
+       << "pcm.!default " << default_pcm << "\n";
+  std::string list;
+  for (size_t i = 0; i < cards.size(); ++i) {
+    const VirtualSoundCard &card = cards[i];
+    const std::string n = std::to_string(i);
+    conf << "pcm.card" << n << " { type "
+         << (card.settings.empty() ? "null" : "vcard " + card.settings)
+         << " }\nctl.card" << n << " { type vmix log "
+         << quoted(dir_.file("mixer" + n + ".log")) << " controls [";
+    for (const std::string &control : card.controls)
+      conf << " " << quoted(control);
+    conf << " ] }\n";
+    list += std::string(i ? ";" : "") +
+            (card.settings.empty() ? "p:"
+             : card.busy           ? "b:"
+                                   : "c:") +
+            card.name;
+  }
+  std::string path = dir_.file("asound.conf");
+  write_file(path, conf.str());
+  env_ = {"ALSA_CONFIG_PATH=" + path, "LD_PRELOAD=" SOUND_CARDS_SHIM_PATH,
+          "SOUND_CARDS=" + list};
+}
+
+std::vector<std::string> VirtualSoundCards::mixer_writes(size_t card) const {
+  return log_lines(dir_.file("mixer" + std::to_string(card) + ".log"));
 }
 
 } // namespace pcmtap::test

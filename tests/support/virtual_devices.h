@@ -69,6 +69,33 @@ private:
   bool has_mixer_ = false;
 };
 
+// Sound cards where the kernel has none: the shim SOUND_CARDS_SHIM_PATH
+// stands in for the kernel's, and card N is the configuration's PCM
+// "cardN" (a virtual card, or a null one for a card that only plays) and
+// control "cardN" (a virtual mixer logging its writes).
+struct VirtualSoundCard {
+  std::string name;
+  std::vector<std::string> controls; // the mixer's, as mixer() takes them
+  std::string settings; // the virtual card's ("realtime true"); empty: it
+                        // only plays
+  bool busy = false;    // another program records from it
+};
+
+class VirtualSoundCards {
+public:
+  // `default_pcm` is the definition of pcm.!default ("{ type plug ... }").
+  VirtualSoundCards(std::vector<VirtualSoundCard> cards,
+                    const std::string &default_pcm);
+  // ALSA_CONFIG_PATH, LD_PRELOAD and SOUND_CARDS for pcmtap.
+  std::vector<std::string> env() const { return env_; }
+  std::vector<std::string> mixer_writes(size_t card) const;
+  const TempDir &dir() const { return dir_; }
+
+private:
+  TempDir dir_;
+  std::vector<std::string> env_;
+};
+
 } // namespace pcmtap::test
 
 #endif

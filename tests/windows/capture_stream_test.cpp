@@ -26,15 +26,23 @@ struct Recorder {
   DeviceLosses lost;
   std::vector<UINT64> block_times; // the clock at each block read
 
-  explicit Recorder(bool loopback) {
+  // With a `pid`, a program's stream.
+  explicit Recorder(bool loopback, DWORD pid = 0) {
     choice->loopback = loopback;
+    choice->pid = pid;
+    choice->program = "Player";
     std::shared_ptr<FakeStream> stream = fake;
     capture = make_wasapi_capture(
         44100, 2, choice,
-        [stream](const std::wstring &, bool, unsigned, unsigned,
-                 std::shared_ptr<CaptureStream> *opened) {
+        [stream, pid](const std::wstring &, bool, unsigned, unsigned,
+                      std::shared_ptr<CaptureStream> *opened) {
           *opened = stream;
-          return S_OK;
+          return pid == 0 ? S_OK : E_UNEXPECTED;
+        },
+        [stream, pid](DWORD asked, unsigned, unsigned,
+                      std::shared_ptr<CaptureStream> *opened) {
+          *opened = stream;
+          return asked == pid ? S_OK : E_INVALIDARG;
         });
   }
   // Records until the clock has run `millis`.
@@ -95,6 +103,44 @@ TEST(LoopbackCapture, KeepsTimeWhileNothingPlays) {
     EXPECT_EQ(std::count(r.out.begin() + kRate, r.out.begin() + 3 * kRate, 0u),
               long(2 * kRate));
     EXPECT_EQ(miscounted(r.out, 3 * kRate, r.out.size(), 3 * kRate + 1), -1);
+    EXPECT_EQ(r.lost.overrun_frames, 0u);
+  }
+}
+
+// A program that plays for a second, falls silent for 1.5 s, plays 0.9 s
+// on a new stream (its positions from 0, as Windows' process loopback may
+// give them), and ends 0.1 s later.  Catches the silences left out or
+// said as lost, the new stream taken for a jump back (audio dropped or
+// repeated), the end not said, said more than once, or ending the
+// recording where the stream then fails.
+TEST(ProgramCapture, FollowsTheProgramThroughSilenceANewStreamAndItsEnd) {
+  for (HRESULT after_end : {S_OK, AUDCLNT_E_DEVICE_INVALIDATED}) {
+    SCOPED_TRACE(after_end == S_OK ? "stream goes on" : "stream fails");
+    const UINT64 kPlayedUntil = 34 * kRate / 10;
+    Recorder r(true, 4242);
+    r.fake->new_streams = true;
+    r.fake->ends_at = 7 * kRate / 2;
+    r.fake->after_end = after_end;
+    r.fake->plays = [](UINT64 at) {
+      return at < kRate || (at >= 5 * kRate / 2 && at < kPlayedUntil);
+    };
+    ::testing::internal::CaptureStderr();
+    r.record(5000);
+    std::string said = ::testing::internal::GetCapturedStderr();
+    said.erase(std::remove(said.begin(), said.end(), '\r'), said.end());
+    EXPECT_EQ(said,
+              "pcmtap: Player has ended; recording silence until the stop\n");
+    ASSERT_GE(r.out.size(), 5 * kRate - k50ms);
+    EXPECT_LE(r.out.size(), 5 * kRate);
+    EXPECT_EQ(miscounted(r.out, 0, kRate, 1), -1);
+    EXPECT_EQ(
+        std::count(r.out.begin() + kRate, r.out.begin() + 5 * kRate / 2, 0u),
+        long(3 * kRate / 2));
+    EXPECT_EQ(miscounted(r.out, 5 * kRate / 2, kPlayedUntil,
+                         uint32_t(5 * kRate / 2 + 1)),
+              -1);
+    EXPECT_EQ(std::count(r.out.begin() + long(kPlayedUntil), r.out.end(), 0u),
+              long(r.out.size() - kPlayedUntil));
     EXPECT_EQ(r.lost.overrun_frames, 0u);
   }
 }
@@ -162,6 +208,34 @@ TEST(CaptureStream, AnOverrunIsLostAsLongAsThePositionJumps) {
               -1);
     EXPECT_EQ(miscounted(r.out, 0, size_t(gap - r.out.begin()) + 1, 1), -1);
   }
+}
+
+// The reader away from 0.5 s to 2 s and the stream holding 1 s: what
+// played from about 1.5 s to 1.7 s was dropped, and nothing played from
+// then to 2.1 s, which the position does not count here.  Catches that silence
+// counted as lost with the drop, or left out of the recording.
+TEST(LoopbackCapture, SilenceAfterAFullStreamIsSilenceNotLoss) {
+  Recorder r(true);
+  r.fake->silence_moves_position = false;
+  r.fake->plays = [](UINT64 at) {
+    return at < 17 * kRate / 10 || at >= 21 * kRate / 10;
+  };
+  r.record(500);
+  r.fake->advance(1500);
+  r.record(500);
+  ASSERT_GT(r.fake->dropped, kRate / 10);
+  // Every frame up to the drop, which ended at 1.7 s.
+  const size_t played = size_t(17 * kRate / 10 - r.fake->dropped);
+  const size_t silent = 2 * kRate / 5;
+  EXPECT_EQ(r.lost.overrun_frames, r.fake->dropped);
+  ASSERT_GT(r.out.size(), played + silent);
+  EXPECT_EQ(miscounted(r.out, 0, played, 1), -1);
+  EXPECT_EQ(
+      std::count(r.out.begin() + played, r.out.begin() + played + silent, 0u),
+      long(silent));
+  EXPECT_EQ(miscounted(r.out, played + silent, r.out.size(),
+                       uint32_t(21 * kRate / 10 + 1)),
+            -1);
 }
 
 // Packets of 68 ms, more than a block holds.  Catches the rest of a packet

@@ -2,14 +2,21 @@
 // fake enumeration: Wine fixes every form factor, so only a fake shows
 // the type table at work.
 #include "fake_endpoints.h"
+#include "fake_sessions.h"
 #include "wasapi/endpoint_inputs.h"
 #include "windows/choose_backend.h"
 #include "winmm/winmm_backend.h"
 
 #include <gtest/gtest.h>
 
+#include <functiondiscoverykeys_devpkey.h>
+
 #include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <cwchar>
 #include <string>
+#include <vector>
 
 namespace pcmtap {
 namespace {
@@ -124,6 +131,292 @@ TEST(EndpointInputs, AFailedUnmuteRefusesTheInputAndChangesNothing) {
   EXPECT_FALSE(s.fake->muted[L"mic"]);
   EXPECT_EQ(s.fake->default_capture, L"mic");
   EXPECT_EQ(inputs.flags(0), BASS_INPUT_TYPE_MIC);
+}
+
+// The programs that play, each a session or more of one process.
+struct Programs : Endpoints {
+  std::shared_ptr<FakeSessions> sessions = std::make_shared<FakeSessions>();
+  Programs() {
+    sessions->sessions = {
+        {10, L"", L"firefox.exe"},
+        {10, L"Firefox", L"firefox.exe"},
+        {20, L"@%SystemRoot%\\System32\\AudioSrv.Dll,-202", L"svchost.exe"},
+        {30, L"Teams", L"teams.exe"},
+        {31, L"Teams", L"ms-teams.exe"},
+        {41, L"", L"chrome.exe"},
+        {40, L"", L"chrome.exe"},
+        {50, L"", L""}};
+  }
+  std::vector<std::string> names() const {
+    EndpointInputs inputs(fake, choice, sessions);
+    std::vector<std::string> out;
+    for (size_t i = 0; i < inputs.count(); ++i)
+      out.push_back(inputs.name(i));
+    return out;
+  }
+};
+
+// Catches a program listed once per session, named by a resource
+// reference or by nothing, two programs of one name told apart by nothing
+// or by their process ids (which change from run to run), numbers that
+// follow the sessions' order, and a program listed as on.
+TEST(ProgramInputs, OnePerProcessAfterWhatTheComputerPlaysByName) {
+  Programs s;
+  const std::vector<std::string> expected = {
+      "Microphone Array",
+      "Line In",
+      "USB Headset",
+      "What the computer plays (Speakers)",
+      "What chrome.exe plays",
+      "What chrome.exe 2 plays",
+      "What Firefox plays",
+      "What process 50 plays",
+      "What svchost.exe plays",
+      "What Teams (ms-teams.exe) plays",
+      "What Teams (teams.exe) plays"};
+  EXPECT_EQ(s.names(), expected);
+  std::reverse(s.sessions->sessions.begin(), s.sessions->sessions.end());
+  EXPECT_EQ(s.names(), expected);
+  EndpointInputs inputs(s.fake, s.choice, s.sessions);
+  for (size_t i = 4; i < inputs.count(); ++i)
+    EXPECT_EQ(inputs.flags(i), BASS_INPUT_TYPE_WAVE | BASS_INPUT_OFF) << i;
+}
+
+// Where they could not be recorded they are not listed: no session
+// manager (Wine's enumerator answers E_NOTIMPL), no process loopback
+// (Windows before 10 build 20348 refuses even pcmtap.exe's own), or no
+// process loopback call at all.  Catches programs listed there anyway.
+TEST(ProgramInputs, AbsentWhereTheyCannotBeRecorded) {
+  Programs wine;
+  wine.sessions->sessions_result = E_NOTIMPL;
+  EXPECT_EQ(wine.names().size(), 4u);
+  Programs old;
+  old.sessions->refused[GetCurrentProcessId()] = E_INVALIDARG;
+  EXPECT_EQ(old.names().size(), 4u);
+  Programs none;
+  EXPECT_EQ(EndpointInputs(none.fake, none.choice).count(), 4u);
+}
+
+// Catches a program's input recording an endpoint, or its pid, a refused
+// one chosen anyway or refused without saying which, and an endpoint
+// switched on after it still recording the program.
+TEST(ProgramInputs, SwitchingOnChoosesTheProcess) {
+  Programs s;
+  s.sessions->refused[40] = E_ACCESSDENIED;
+  EndpointInputs inputs(s.fake, s.choice, s.sessions);
+  ASSERT_STREQ(inputs.name(6), "What Firefox plays");
+  EXPECT_TRUE(inputs.switch_on(6));
+  EXPECT_EQ(s.choice->pid, 10u);
+  EXPECT_TRUE(s.choice->loopback);
+  EXPECT_EQ(s.choice->program, "Firefox");
+
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(inputs.switch_on(4));
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(err.rfind("pcmtap: what chrome.exe plays cannot be recorded: ", 0),
+            0u)
+      << err;
+  EXPECT_EQ(s.choice->pid, 10u);
+
+  EXPECT_TRUE(inputs.switch_on(2));
+  EXPECT_EQ(s.choice->id, L"usb");
+  EXPECT_EQ(s.choice->pid, 0u);
+  EXPECT_FALSE(s.choice->loopback);
+}
+
+// Windows' enumerator stood in for by a class object registered in this
+// process, which CoCreateInstance finds first: endpoints in every state,
+// each listed only where the state mask asks for it, as Windows does.
+template <class Interface> class ComObject : public Interface {
+public:
+  virtual ~ComObject() = default;
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const ULONG n = --refs_;
+    if (n == 0)
+      delete this;
+    return n;
+  }
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) override {
+    if (iid != __uuidof(IUnknown) && iid != __uuidof(Interface)) {
+      *out = nullptr;
+      return E_NOINTERFACE;
+    }
+    AddRef();
+    *out = this;
+    return S_OK;
+  }
+
+private:
+  std::atomic<ULONG> refs_{1};
+};
+
+struct DeviceState {
+  const wchar_t *id, *name;
+  DWORD state;
+};
+
+wchar_t *co_string(const wchar_t *s) {
+  const size_t bytes = (std::wcslen(s) + 1) * sizeof(wchar_t);
+  return static_cast<wchar_t *>(std::memcpy(CoTaskMemAlloc(bytes), s, bytes));
+}
+
+class NamedDevice final : public ComObject<IMMDevice>,
+                          public ComObject<IPropertyStore> {
+public:
+  explicit NamedDevice(DeviceState d) : d_(d) {}
+  IMMDevice *device() { return static_cast<ComObject<IMMDevice> *>(this); }
+  HRESULT STDMETHODCALLTYPE Activate(REFIID, DWORD, PROPVARIANT *,
+                                     void **out) override {
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  HRESULT STDMETHODCALLTYPE OpenPropertyStore(DWORD,
+                                              IPropertyStore **out) override {
+    static_cast<ComObject<IPropertyStore> *>(this)->AddRef();
+    *out = this;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetId(LPWSTR *out) override {
+    *out = co_string(d_.id);
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetState(DWORD *out) override {
+    *out = d_.state;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetCount(DWORD *n) override {
+    *n = 1;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetAt(DWORD, PROPERTYKEY *key) override {
+    *key = PKEY_Device_FriendlyName;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetValue(REFPROPERTYKEY key,
+                                     PROPVARIANT *value) override {
+    PropVariantInit(value);
+    if (key.fmtid == PKEY_Device_FriendlyName.fmtid &&
+        key.pid == PKEY_Device_FriendlyName.pid) {
+      value->vt = VT_LPWSTR;
+      value->pwszVal = co_string(d_.name);
+    }
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE SetValue(REFPROPERTYKEY, REFPROPVARIANT) override {
+    return E_ACCESSDENIED;
+  }
+  HRESULT STDMETHODCALLTYPE Commit() override { return E_ACCESSDENIED; }
+  // One count for both faces.
+  ULONG STDMETHODCALLTYPE AddRef() override {
+    return ComObject<IMMDevice>::AddRef();
+  }
+  ULONG STDMETHODCALLTYPE Release() override {
+    return ComObject<IMMDevice>::Release();
+  }
+
+private:
+  DeviceState d_;
+};
+
+class Devices final : public ComObject<IMMDeviceCollection> {
+public:
+  explicit Devices(std::vector<DeviceState> d) : d_(std::move(d)) {}
+  HRESULT STDMETHODCALLTYPE GetCount(UINT *n) override {
+    *n = UINT(d_.size());
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Item(UINT i, IMMDevice **out) override {
+    if (i >= d_.size())
+      return E_INVALIDARG;
+    *out = (new NamedDevice(d_[i]))->device();
+    return S_OK;
+  }
+
+private:
+  std::vector<DeviceState> d_;
+};
+
+const std::vector<DeviceState> kDeviceStates = {
+    {L"{1}", L"Microphone", DEVICE_STATE_ACTIVE},
+    {L"{2}", L"Line In", DEVICE_STATE_UNPLUGGED},
+    {L"{3}", L"Old Webcam", DEVICE_STATE_NOTPRESENT},
+    {L"{4}", L"USB Headset", DEVICE_STATE_ACTIVE}};
+
+class Enumerator final : public ComObject<IMMDeviceEnumerator> {
+public:
+  HRESULT STDMETHODCALLTYPE EnumAudioEndpoints(
+      EDataFlow flow, DWORD mask, IMMDeviceCollection **out) override {
+    std::vector<DeviceState> listed;
+    for (const DeviceState &d : kDeviceStates)
+      if (flow == eCapture && (d.state & mask))
+        listed.push_back(d);
+    *out = new Devices(listed);
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetDefaultAudioEndpoint(EDataFlow, ERole,
+                                                    IMMDevice **out) override {
+    *out = nullptr;
+    return E_NOTFOUND;
+  }
+  HRESULT STDMETHODCALLTYPE GetDevice(LPCWSTR id, IMMDevice **out) override {
+    for (const DeviceState &d : kDeviceStates)
+      if (std::wcscmp(d.id, id) == 0) {
+        *out = (new NamedDevice(d))->device();
+        return S_OK;
+      }
+    *out = nullptr;
+    return E_NOTFOUND;
+  }
+  HRESULT STDMETHODCALLTYPE
+  RegisterEndpointNotificationCallback(IMMNotificationClient *) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE
+  UnregisterEndpointNotificationCallback(IMMNotificationClient *) override {
+    return E_NOTIMPL;
+  }
+};
+
+class EnumeratorClass final : public ComObject<IClassFactory> {
+public:
+  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown *, REFIID iid,
+                                           void **out) override {
+    Enumerator *e = new Enumerator;
+    HRESULT hr = e->QueryInterface(iid, out);
+    e->Release();
+    return hr;
+  }
+  HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
+};
+
+// Catches an unplugged endpoint left out of Windows' enumeration, which
+// renumbers the inputs after it once it is plugged in, or taken for a
+// plugged one and chosen; and one that is not there listed.
+TEST(MmDeviceApi, ListsAnUnpluggedEndpointAndRefusesIt) {
+  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+  EnumeratorClass *factory = new EnumeratorClass;
+  DWORD cookie = 0;
+  ASSERT_EQ(CoRegisterClassObject(CLSID_MMDeviceEnumerator, factory,
+                                  CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
+                                  &cookie),
+            S_OK);
+  HRESULT why = S_OK;
+  std::shared_ptr<EndpointApi> api = open_endpoint_api(&why);
+  ASSERT_TRUE(api) << why;
+  auto choice = std::make_shared<EndpointChoice>();
+  EndpointInputs inputs(api, choice);
+  ASSERT_EQ(inputs.count(), 3u);
+  EXPECT_STREQ(inputs.name(1), "Line In");
+  EXPECT_STREQ(inputs.name(2), "USB Headset");
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(inputs.switch_on(1));
+  std::string said = testing::internal::GetCapturedStderr();
+  EXPECT_NE(said.find("\"Line In\": nothing is plugged in"), std::string::npos)
+      << said;
+  EXPECT_TRUE(choice->id.empty());
+  CoRevokeClassObject(cookie);
+  factory->Release();
 }
 
 bool is_winmm(const std::unique_ptr<Backend> &backend) {

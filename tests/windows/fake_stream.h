@@ -4,7 +4,9 @@
 // position plus one.  It can do what Wine never does: give a loopback no
 // packets while nothing plays, never fire its event (Windows before 10
 // 1703), and drop what does not fit a full buffer, as Windows does, marking
-// the next packet a discontinuity.
+// the next packet a discontinuity.  As a program's stream (a process
+// loopback) it can start each stretch of sound at position 0, as a new
+// stream of the program's, and have its process end.
 #ifndef PCMTAP_TESTS_WINDOWS_FAKE_STREAM_H
 #define PCMTAP_TESTS_WINDOWS_FAKE_STREAM_H
 
@@ -32,9 +34,19 @@ public:
   // by when it read it: the packet at this position, 5 ms late.
   UINT64 wine_flags_at = UINT64(-1);
   DWORD flags = 0; // on every packet, such as AUDCLNT_BUFFERFLAGS_SILENT
-  // Whether anything plays in the period that begins at this position; a
-  // period where nothing does brings no packet.
-  std::function<bool(UINT64 position)> plays = [](UINT64) { return true; };
+  // Whether anything plays in the period that begins at this time (in
+  // frames); a period where nothing does brings no packet.
+  std::function<bool(UINT64 at)> plays = [](UINT64) { return true; };
+  // Whether the position counts such periods too; where it does not, its
+  // jump after a full stream is what was dropped alone.
+  bool silence_moves_position = true;
+
+  // A program's: each stretch of sound after a silence a new stream, its
+  // positions from 0; and its process ending at this position, after which
+  // the stream fails with `after_end` where that is a failure.
+  bool new_streams = false;
+  UINT64 ends_at = UINT64(-1);
+  HRESULT after_end = S_OK;
 
   UINT64 dropped = 0; // frames that did not fit the buffer
 
@@ -46,10 +58,12 @@ public:
   }
   HRESULT padding(UINT32 *frames) override {
     *frames = queued();
-    return S_OK;
+    return failing() ? after_end : S_OK;
   }
   HRESULT get_buffer(BYTE **data, UINT32 *frames, DWORD *packet_flags,
                      UINT64 *position, UINT64 *qpc) override {
+    if (failing())
+      return after_end;
     if (taken_)
       return AUDCLNT_E_OUT_OF_ORDER;
     if (packets_.empty()) {
@@ -61,8 +75,7 @@ public:
     *frames = UINT32(p.frames.size());
     *packet_flags = p.flags;
     *position = p.position;
-    *qpc = kStartTicks + ticks_of(p.position) +
-           (p.position == wine_flags_at ? 50000 : 0);
+    *qpc = kStartTicks + ticks_of(p.at) + (p.at == wine_flags_at ? 50000 : 0);
     taken_ = true;
     return S_OK;
   }
@@ -94,16 +107,20 @@ public:
     return WAIT_TIMEOUT;
   }
   UINT64 now() override { return kStartTicks + ticks_; }
+  bool source_ended() override { return made_ >= ends_at; }
 
   // Time passing with nobody reading.
   void advance(UINT64 millis) { advance_to(ticks_ + millis * 10000); }
 
 private:
   struct Packet {
+    UINT64 at; // the time it was recorded, in frames since the start
     UINT64 position;
     DWORD flags;
     std::vector<uint32_t> frames;
   };
+
+  bool failing() const { return FAILED(after_end) && made_ >= ends_at; }
 
   static UINT64 ticks_of(UINT64 frames) {
     return frames * kTicksPerSecond / 44100;
@@ -123,10 +140,15 @@ private:
       if (!plays(at) || queued() + period > buffer) {
         if (plays(at))
           dropped += period;
+        else if (new_streams)
+          stream_start_ = made_;
+        else if (!silence_moves_position)
+          unplayed_ += period;
         discontinuity_ = true;
         continue;
       }
-      Packet p{at, flags, std::vector<uint32_t>(period)};
+      Packet p{at, at - stream_start_ - unplayed_, flags,
+               std::vector<uint32_t>(period)};
       for (UINT32 i = 0; i < period; ++i)
         p.frames[i] = uint32_t(at + i + 1);
       if ((discontinuity_ && flags_discontinuity) || at == wine_flags_at)
@@ -137,12 +159,14 @@ private:
     }
   }
 
-  UINT64 ticks_ = 0; // since the start
-  UINT64 made_ = 0;  // frames of the periods that have ended
+  UINT64 ticks_ = 0;    // since the start
+  UINT64 made_ = 0;     // frames of the periods that have ended
+  UINT64 unplayed_ = 0; // of them, those the position left out
   std::deque<Packet> packets_;
   bool taken_ = false;
   bool signalled_ = false;
   bool discontinuity_ = false;
+  UINT64 stream_start_ = 0; // where the positions count from
 };
 
 } // namespace pcmtap
