@@ -49,11 +49,12 @@ protected:
                               const std::string &binary,
                               const std::vector<std::string> &segments,
                               size_t streams) {
-    // PipeWire (0.3.65) now and then drops a period of a stream's monitor
-    // when the graph runs on short periods, as a player 100 ms ahead makes
+    // PipeWire (0.3.65) drops periods of a stream's monitor more often
+    // when the graph runs on short periods, as a player little ahead makes
     // it; PulseAudio's null sink, for its part, renders as far ahead as
     // its streams allow, before a monitor opened on a new one is there.
-    const std::string latency_ms = pulse_ ? "100" : "1000";
+    // Less than 500 ms ahead, a player on a loaded machine runs short.
+    const std::string latency_ms = pulse_ ? "500" : "1000";
     std::vector<std::string> argv = {STREAM_PLAYER_PATH, name, binary,
                                      latency_ms};
     argv.insert(argv.end(), segments.begin(), segments.end());
