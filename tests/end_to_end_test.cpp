@@ -26,7 +26,9 @@ devices, the recording or the output failed; 2 for an input the
 device lacks, or an output that is a terminal.
 
 On a sound server (PulseAudio, PipeWire) the inputs are every
-recording device's inputs, and last what the computer plays;
+recording device's inputs, then what the computer plays, then what
+each program that plays now plays (that program alone, followed
+from stream to stream, with silence while it plays nothing);
 pcmtap N records input N in this run only, unmuting it, and leaves
 the server's default source as it is. On bare ALSA they are the
 capture controls of every sound card that records, card by card;

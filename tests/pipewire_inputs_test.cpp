@@ -3,6 +3,7 @@
 // PulseAudio.
 #include "checked_recording.h"
 #include "pipewire_server.h"
+#include "pulse_server.h"
 
 #include <gtest/gtest.h>
 
@@ -29,6 +30,8 @@ TEST(PipewireInputs, ListsAndRecordsTheHeadsetAndWhatTheComputerPlays) {
   TempDir played;
   auto player = play_counting_frames(server.environment(), "auto_null", played,
                                      sink_first, 120 * frames);
+  ASSERT_TRUE(wait_for_playing_streams(
+      [&](const std::string &args) { return server.pactl(args); }, 1));
   ChildOptions options;
   options.env = server.environment();
   const std::string default_before = server.pactl("get-default-source");
@@ -37,7 +40,8 @@ TEST(PipewireInputs, ListsAndRecordsTheHeadsetAndWhatTheComputerPlays) {
   EXPECT_EQ(listing.out,
             kUsage + "+    0. Name=\"USB Headset\", Type=\"microphone\"\n"
                      "     1. Name=\"What the computer plays (Dummy Output)\", "
-                     "Type=\"wave/pcm\"\n");
+                     "Type=\"wave/pcm\"\n"
+                     "     2. Name=\"What pacat plays\", Type=\"wave/pcm\"\n");
   EXPECT_EQ(listing.err, "");
   EXPECT_EQ(listing.status, 0);
 

@@ -51,6 +51,8 @@ protected:
         server().pactl(headset_module_args("headset", headset_fifo_));
     player_ =
         play_counting_frames(options_.env, "out", played_, kSinkFirst, kPlayed);
+    ASSERT_TRUE(wait_for_playing_streams(
+        [&](const std::string &args) { return server().pactl(args); }, 1));
   }
   // Once `pcmtap`'s stream is on the server (from then on no frame fed is
   // lost), feeds the headset `frames` counting frames from kHeadsetFirst,
@@ -85,7 +87,8 @@ protected:
 };
 
 // Every source but the monitors, by name, each port named with its device,
-// then what the computer plays; the '+' on the default source's active port
+// then what the computer plays and the player; the '+' on the default
+// source's active port
 // only. Catches a source left out, numbers in the server's order, a monitor
 // listed as a device, and a mark on a source that is not the default.
 TEST_F(ServerInputs, ListsEverySourcesPortsThenWhatTheComputerPlays) {
@@ -98,7 +101,8 @@ TEST_F(ServerInputs, ListsEverySourcesPortsThenWhatTheComputerPlays) {
       "2. Name=\"Line In (Built-in Audio)\", Type=\"line-in\"\n",
       "3. Name=\"CD (Built-in Audio)\", Type=\"analog cd\"\n",
       "4. Name=\"Digital Input (Built-in Audio)\", Type=\"digital\"\n",
-      "5. Name=\"What the computer plays (Null Output)\", Type=\"wave/pcm\"\n"};
+      "5. Name=\"What the computer plays (Null Output)\", Type=\"wave/pcm\"\n",
+      "6. Name=\"What pacat plays\", Type=\"wave/pcm\"\n"};
   auto listing = [&](size_t marked) {
     std::string out = kUsage;
     for (size_t i = 0; i < std::size(lines); ++i)

@@ -72,6 +72,23 @@ PCMTAP_FORWARD(pa_operation *, pa_context_get_sink_info_by_name,
                (pa_context * c, const char *name, pa_sink_info_cb_t cb,
                 void *userdata),
                (c, name, cb, userdata))
+PCMTAP_FORWARD(pa_operation *, pa_context_get_sink_info_by_index,
+               (pa_context * c, uint32_t idx, pa_sink_info_cb_t cb,
+                void *userdata),
+               (c, idx, cb, userdata))
+PCMTAP_FORWARD(pa_operation *, pa_context_get_sink_input_info_list,
+               (pa_context * c, pa_sink_input_info_cb_t cb, void *userdata),
+               (c, cb, userdata))
+PCMTAP_FORWARD(pa_operation *, pa_context_get_client_info_list,
+               (pa_context * c, pa_client_info_cb_t cb, void *userdata),
+               (c, cb, userdata))
+PCMTAP_FORWARD(void, pa_context_set_subscribe_callback,
+               (pa_context * c, pa_context_subscribe_cb_t cb, void *userdata),
+               (c, cb, userdata))
+PCMTAP_FORWARD(pa_operation *, pa_context_subscribe,
+               (pa_context * c, pa_subscription_mask_t m,
+                pa_context_success_cb_t cb, void *userdata),
+               (c, m, cb, userdata))
 PCMTAP_FORWARD(pa_operation *, pa_context_set_source_port_by_name,
                (pa_context * c, const char *name, const char *port,
                 pa_context_success_cb_t cb, void *userdata),
@@ -102,6 +119,11 @@ PCMTAP_FORWARD(int, pa_stream_peek,
 PCMTAP_FORWARD(int, pa_stream_drop, (pa_stream * s), (s))
 PCMTAP_FORWARD(void, pa_stream_set_read_callback,
                (pa_stream * s, pa_stream_request_cb_t cb, void *userdata),
+               (s, cb, userdata))
+PCMTAP_FORWARD(int, pa_stream_set_monitor_stream,
+               (pa_stream * s, uint32_t sink_input_idx), (s, sink_input_idx))
+PCMTAP_FORWARD(void, pa_stream_set_state_callback,
+               (pa_stream * s, pa_stream_notify_cb_t cb, void *userdata),
                (s, cb, userdata))
 PCMTAP_FORWARD(void, pa_stream_set_suspended_callback,
                (pa_stream * s, pa_stream_notify_cb_t cb, void *userdata),

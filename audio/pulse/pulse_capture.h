@@ -14,10 +14,14 @@
 namespace pcmtap {
 
 // The source a recording records, by name: the one asked for (the server's
-// default, or PULSE_SOURCE) until an input is switched on.  The backend,
-// its inputs and its captures share it.
+// default, or PULSE_SOURCE) until an input is switched on; or, once a
+// program's input is, that program.  The backend, its inputs and its
+// captures share it.
 struct PulseChoice {
   std::string source;
+  bool program_chosen = false;
+  ProgramKey program;
+  std::string program_name; // as listed, for messages
 };
 
 class PulseCapture final : public CaptureSource {

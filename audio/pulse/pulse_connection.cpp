@@ -136,6 +136,66 @@ void take_sink(pa_context *, const pa_sink_info *info, int eol,
   query->monitor = info->monitor_source_name ? info->monitor_source_name : "";
 }
 
+// application.name and application.process.binary from `props`, where
+// they are set; `fallback` names a program without a name.
+ProgramKey program_of(const pa_proplist *props, const ProgramKey &fallback) {
+  const char *name = pa_proplist_gets(props, PA_PROP_APPLICATION_NAME);
+  const char *binary =
+      pa_proplist_gets(props, PA_PROP_APPLICATION_PROCESS_BINARY);
+  return {name && *name ? name : fallback.name,
+          binary && *binary ? binary : fallback.binary};
+}
+
+struct ProgramList {
+  std::vector<PlayingStream> *streams;
+  std::map<uint32_t, ProgramKey> clients = {};
+  bool streams_done = false;
+  bool clients_done = false;
+};
+
+void take_client(pa_context *, const pa_client_info *info, int eol,
+                 void *list_ptr) {
+  auto *list = static_cast<ProgramList *>(list_ptr);
+  if (eol != 0) {
+    list->clients_done = true;
+    return;
+  }
+  list->clients[info->index] =
+      program_of(info->proplist, {info->name ? info->name : "", ""});
+}
+
+// A stream's own properties first (the server gives it its client's too),
+// then its client's.
+void take_sink_input(pa_context *, const pa_sink_input_info *info, int eol,
+                     void *list_ptr) {
+  auto *list = static_cast<ProgramList *>(list_ptr);
+  if (eol != 0) {
+    list->streams_done = true;
+    return;
+  }
+  ProgramKey fallback{info->name ? info->name : "", ""};
+  auto client = list->clients.find(info->client);
+  if (client != list->clients.end())
+    fallback = client->second;
+  list->streams->push_back({info->index, info->sink, info->client,
+                            program_of(info->proplist, fallback)});
+}
+
+struct MonitorQuery {
+  std::string monitor;
+  bool done = false;
+};
+
+void take_sink_monitor(pa_context *, const pa_sink_info *info, int eol,
+                       void *query_ptr) {
+  auto *query = static_cast<MonitorQuery *>(query_ptr);
+  if (eol != 0) {
+    query->done = true;
+    return;
+  }
+  query->monitor = info->monitor_source_name ? info->monitor_source_name : "";
+}
+
 } // namespace
 
 const char *pulse_error_text(int err) {
@@ -255,6 +315,30 @@ int PulseConnection::sources(std::vector<SourceState> *out) {
       source.device = card->second;
   }
   return 0;
+}
+
+int PulseConnection::programs(std::vector<PlayingStream> *streams,
+                              std::vector<ClientProgram> *clients) {
+  streams->clear();
+  clients->clear();
+  ProgramList list{streams};
+  // The clients first, for the streams that do not name their program.
+  if (!finish(pa_context_get_client_info_list(context_, take_client, &list)) ||
+      !list.clients_done ||
+      !finish(pa_context_get_sink_input_info_list(context_, take_sink_input,
+                                                  &list)) ||
+      !list.streams_done)
+    return error(-EIO);
+  for (const auto &client : list.clients)
+    clients->push_back({client.first, client.second});
+  return 0;
+}
+
+std::string PulseConnection::sink_monitor(uint32_t index) {
+  MonitorQuery query;
+  finish(pa_context_get_sink_info_by_index(context_, index, take_sink_monitor,
+                                           &query));
+  return query.monitor;
 }
 
 bool PulseConnection::set_source_port(const std::string &source,

@@ -40,6 +40,32 @@ struct SourceState {
   std::string active_port;       // empty without ports
 };
 
+// A program that plays, as the sound settings name it: its streams'
+// application.name, and the binary of its process to tell two apart.
+struct ProgramKey {
+  std::string name;
+  std::string binary;
+  bool operator==(const ProgramKey &o) const {
+    return name == o.name && binary == o.binary;
+  }
+  bool operator<(const ProgramKey &o) const {
+    return name != o.name ? name < o.name : binary < o.binary;
+  }
+};
+
+// A sink input: one stream that a program plays, on a sink.
+struct PlayingStream {
+  uint32_t index;
+  uint32_t sink;
+  uint32_t client; // PA_INVALID_INDEX for a module's
+  ProgramKey program;
+};
+
+struct ClientProgram {
+  uint32_t index;
+  ProgramKey program;
+};
+
 class PulseConnection {
 public:
   // Connects to `server` (empty: libpulse's own choice, PULSE_SERVER among
@@ -71,6 +97,12 @@ public:
   // The source's state now; "@DEFAULT_SOURCE@" names the server's default.
   // Negative error when there is no such source.
   int source_state(const std::string &name, SourceState *out);
+  // Every stream that plays, and the program of every client on the
+  // server (those that play nothing among them).
+  int programs(std::vector<PlayingStream> *streams,
+               std::vector<ClientProgram> *clients);
+  // The name of the monitor source of sink `index`; empty when it has none.
+  std::string sink_monitor(uint32_t index);
   // Whether the server took the change.
   bool set_source_port(const std::string &source, const std::string &port);
   bool set_source_mute(const std::string &source, bool muted);

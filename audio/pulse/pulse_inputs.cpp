@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
+#include <set>
 
 namespace pcmtap {
 namespace {
@@ -52,6 +54,19 @@ DWORD port_input_type(uint32_t port_type, const std::string &description,
   return input_type_from_name(name.c_str());
 }
 
+std::vector<std::string>
+program_names(const std::vector<ProgramKey> &programs) {
+  std::map<std::string, size_t> named;
+  for (const ProgramKey &program : programs)
+    ++named[program.name];
+  std::vector<std::string> names;
+  for (const ProgramKey &program : programs)
+    names.push_back(named[program.name] > 1 && !program.binary.empty()
+                        ? program.name + " (" + program.binary + ")"
+                        : program.name);
+  return names;
+}
+
 PulseInputs::PulseInputs(PulseConnection &connection,
                          std::shared_ptr<PulseChoice> choice)
     : connection_(connection), choice_(std::move(choice)),
@@ -74,6 +89,7 @@ PulseInputs::PulseInputs(PulseConnection &connection,
   if (connection_.default_sink(&sink, &monitor) && !monitor.empty())
     inputs_.push_back({monitor, "", "What the computer plays (" + sink + ")",
                        BASS_INPUT_TYPE_WAVE, true});
+  add_programs();
   std::vector<std::string> names;
   for (const Input &input : inputs_)
     names.push_back(input.name);
@@ -96,6 +112,28 @@ void PulseInputs::add_source(const SourceState &source) {
   }
 }
 
+// One input a program, however many streams it plays, in the order of
+// the names, so that the same programs get the same numbers.
+void PulseInputs::add_programs() {
+  std::vector<PlayingStream> streams;
+  std::vector<ClientProgram> clients;
+  if (connection_.programs(&streams, &clients) < 0)
+    return;
+  std::set<ProgramKey> playing;
+  for (const PlayingStream &stream : streams)
+    playing.insert(stream.program);
+  std::vector<ProgramKey> programs(playing.begin(), playing.end());
+  std::vector<std::string> names = program_names(programs);
+  for (size_t i = 0; i < programs.size(); ++i) {
+    Input input{"", "", "What " + names[i] + " plays", BASS_INPUT_TYPE_WAVE,
+                true};
+    input.program = true;
+    input.key = programs[i];
+    input.program_name = names[i];
+    inputs_.push_back(std::move(input));
+  }
+}
+
 // On: the active port of the source a plain run records, while that source
 // is not muted.
 DWORD PulseInputs::flags(size_t i) {
@@ -109,10 +147,16 @@ DWORD PulseInputs::flags(size_t i) {
 
 bool PulseInputs::switch_on(size_t i) {
   const Input &input = inputs_[i];
-  // What the computer plays changes nothing on the server.
+  // What the computer plays, or a program, changes nothing on the server.
   if (!input.monitor && !switch_source_on(input))
     return false;
-  choice_->source = input.source;
+  choice_->program_chosen = input.program;
+  if (input.program) {
+    choice_->program = input.key;
+    choice_->program_name = input.program_name;
+  } else {
+    choice_->source = input.source;
+  }
   return true;
 }
 

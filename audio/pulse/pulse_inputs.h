@@ -1,7 +1,8 @@
 // The inputs on a sound server, as a desktop's sound settings list them:
 // each port of every source that is not a monitor (a source without ports
 // is one input), in the order of the sources' names, then what the computer
-// plays, the default sink's monitor.  Sources can all record at once, so
+// plays, the default sink's monitor, and what each program that plays now
+// plays, by its name.  Sources can all record at once, so
 // nothing is ever switched off: switching an input on makes its port the
 // active one of its source, unmutes that source and chooses it for this
 // run, and leaves the server's default and every other source alone.
@@ -37,10 +38,14 @@ private:
     std::string port; // empty: the source has none
     std::string name; // as it is printed
     DWORD type;
-    bool monitor; // what the computer plays
+    bool monitor; // what the computer plays, or a program
+    bool program = false;
+    ProgramKey key = {};
+    std::string program_name = {};
   };
 
   void add_source(const SourceState &source);
+  void add_programs();
   bool switch_source_on(const Input &input);
 
   PulseConnection &connection_;
@@ -54,6 +59,9 @@ private:
 // then of `name`.
 DWORD port_input_type(uint32_t port_type, const std::string &description,
                       const std::string &name);
+// What the sound settings call each program, in the order of `programs`:
+// its name, with its binary after it where two share a name.
+std::vector<std::string> program_names(const std::vector<ProgramKey> &programs);
 
 } // namespace pcmtap
 

@@ -9,7 +9,9 @@ const char *const kWaysToStop =
 // What inputs are on Linux, which depends on what ALSA's default leads to.
 const char *const kMoreHelp =
     "On a sound server (PulseAudio, PipeWire) the inputs are every\n"
-    "recording device's inputs, and last what the computer plays;\n"
+    "recording device's inputs, then what the computer plays, then what\n"
+    "each program that plays now plays (that program alone, followed\n"
+    "from stream to stream, with silence while it plays nothing);\n"
     "pcmtap N records input N in this run only, unmuting it, and leaves\n"
     "the server's default source as it is. On bare ALSA they are the\n"
     "capture controls of every sound card that records, card by card;\n"

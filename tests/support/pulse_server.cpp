@@ -355,6 +355,20 @@ std::string pactl_at(const std::string &socket,
   return r.out;
 }
 
+bool wait_for_playing_streams(
+    const std::function<std::string(const std::string &)> &pactl,
+    size_t count) {
+  const auto deadline = Clock::now() + kStartTimeout;
+  for (;;) {
+    const std::string streams = pactl("list short sink-inputs");
+    if (size_t(std::count(streams.begin(), streams.end(), '\n')) >= count)
+      return true;
+    if (Clock::now() >= deadline)
+      return false;
+    std::this_thread::sleep_for(kPollInterval);
+  }
+}
+
 std::string PulseServer::pactl(const std::string &args) const {
   return pactl_at(socket(), tool_environment(), args);
 }

@@ -52,6 +52,11 @@ std::string pactl_at(const std::string &socket,
                      const std::vector<std::string> &env,
                      const std::string &args);
 
+// Waits until `pactl("list short sink-inputs")` lists `count` streams (or
+// more) that play, for about 20 s at most; false if they did not come.
+bool wait_for_playing_streams(
+    const std::function<std::string(const std::string &)> &pactl, size_t count);
+
 class PulseServer {
 public:
   // Starts pulseaudio in a fresh temporary directory that serves as its
