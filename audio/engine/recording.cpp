@@ -203,16 +203,18 @@ void Recording::read_for_a_slow_write() {
 }
 
 // Reads what the device has now into the ring, also what reached it but
-// waits to be taken in (a server's pieces on their way); 0, or an error
-// the device did not recover from.  A device that overran has nothing to
-// read until a read restarts it: it is read whether or not it says it has
-// audio.
+// waits to be taken in (a server's pieces on their way), until the ring is
+// full: more would be dropped now that the device can still keep it for a
+// block that is about to be delivered.  0, or an error the device did not
+// recover from.  A device that overran has nothing to read until a read
+// restarts it: it is read whether or not it says it has audio.
 long Recording::read_out() {
   for (int i = 0; i < kMaxReadsPerReadOut; ++i) {
     long n = read_some(SIZE_MAX);
     if (n < 0)
       return n;
-    if (n == 0 && source_.available() <= 0)
+    if (ring_.free_region().size < source_.frame_bytes() ||
+        (n == 0 && source_.available() <= 0))
       break;
   }
   return 0;
