@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <system_error>
@@ -109,13 +110,13 @@ int Recording::record(std::unique_lock<std::mutex> &device) {
          !consumer_done_.load(std::memory_order_acquire)) {
     const Pace pace = pace_.load(std::memory_order_relaxed);
     if (pace != Pace::kUnknown && ring_.filled() != 0) {
-      // Between blocks of a backlog, whatever the device has is taken
-      // first, without a wait: the device is read at every block, not
-      // only when the watcher finds the writer inside one.
-      if (pace == Pace::kRealTime)
-        if (long err = read_out(); err < 0)
-          return int(err);
-      deliver_one(device);
+      // Between blocks of a backlog, whatever the device has is taken in
+      // first, without a wait: the device is read at every block, not only
+      // when the watcher finds the writer inside one.
+      long left = pace == Pace::kRealTime ? read_out(LONG_MAX) : 0;
+      if (left < 0)
+        return int(left);
+      deliver_one(device, left > 0);
       continue;
     }
     long n = read_some(SIZE_MAX);
@@ -131,20 +132,28 @@ int Recording::record(std::unique_lock<std::mutex> &device) {
 // One block to the callback, the device let go meanwhile.  For a
 // real-time device the write timer is set, so that the watcher reads the
 // device should the callback take long; an unpaced one loses nothing by
-// waiting.  Losses are said here too, where a message that blocks is
-// covered.
-void Recording::deliver_one(std::unique_lock<std::mutex> &device) {
+// waiting.  While the ring is full and audio was `left` in the device, the
+// timer runs on from the block that found it so, over the blocks that
+// follow: a reader that stays behind has the device read out, and what
+// does not fit dropped, at least once a look.  Losses are said here too,
+// where a message that blocks is covered.
+void Recording::deliver_one(std::unique_lock<std::mutex> &device, bool left) {
   const bool real_time =
       pace_.load(std::memory_order_relaxed) == Pace::kRealTime;
   device.unlock();
   if (real_time) {
     writing_.store(true);
-    write_timer_.arm(look_millis_);
+    if (!timer_set_)
+      write_timer_.arm(look_millis_);
+    timer_set_ = true;
   }
   deliver_available();
   losses_.say_due();
   if (real_time) {
-    write_timer_.disarm();
+    if (!left) {
+      write_timer_.disarm();
+      timer_set_ = false;
+    }
     writing_.store(false);
     // The watcher, should it be reading, lets the device go at once.
     hand_back_.notify();
@@ -194,27 +203,33 @@ void Recording::read_for_a_slow_write() {
     return;
   hand_back_.consume(); // what the last write's return may have left
   hand_back_.prepare_wait();
-  // On an error the device thread, back, meets it itself.
-  while (writing_.load() && !stop_requested_.load(std::memory_order_acquire))
-    if (read_out() < 0 || source_.wait(hand_back_) < 0)
+  // A full ring means a stalled writer, whose audio is dropped as it comes;
+  // one with room is filled, and what does not fit waits in the device for
+  // another look.  On an error the device thread, back, meets it itself.
+  while (writing_.load() && !stop_requested_.load(std::memory_order_acquire)) {
+    const bool full = ring_.free_region().size < source_.frame_bytes();
+    if (read_out(full ? 0 : LONG_MAX) < 0 || source_.wait(hand_back_) < 0)
       break;
+  }
   hand_back_.consume();
   losses_.say_due();
 }
 
 // Reads what the device has now into the ring, also what reached it but
-// waits to be taken in (a server's pieces on their way), until the ring is
-// full: more would be dropped now that the device can still keep it for a
-// block that is about to be delivered.  0, or an error the device did not
-// recover from.  A device that overran has nothing to read until a read
-// restarts it: it is read whether or not it says it has audio.
-long Recording::read_out() {
+// waits to be taken in (a server's pieces on their way).  Once the ring is
+// full, what is read is dropped: it is read on only while the device holds
+// at least `keep` frames, and the rest stays in the device for the room
+// the next block makes.  0 when the device was read out, 1 when audio was
+// left in it so, or an error the device did not recover from.
+long Recording::read_out(long keep) {
   for (int i = 0; i < kMaxReadsPerReadOut; ++i) {
+    if (ring_.free_region().size < source_.frame_bytes() &&
+        source_.available() < keep)
+      return 1;
     long n = read_some(SIZE_MAX);
     if (n < 0)
       return n;
-    if (ring_.free_region().size < source_.frame_bytes() ||
-        (n == 0 && source_.available() <= 0))
+    if (n == 0 && source_.available() <= 0)
       break;
   }
   return 0;

@@ -50,7 +50,7 @@ private:
   // The device thread.
   void device_loop();
   int record(std::unique_lock<std::mutex> &device);
-  void deliver_one(std::unique_lock<std::mutex> &device);
+  void deliver_one(std::unique_lock<std::mutex> &device, bool left);
   void finish(int err);
 
   // The watcher.
@@ -60,7 +60,7 @@ private:
 
   // Either, holding `device_mutex_`.
   long read_some(size_t max_frames);
-  long read_out();
+  long read_out(long keep);
   void hand_over();
   size_t unpaced_proof_bytes() const;
   void end_overflow();
@@ -83,6 +83,7 @@ private:
   Wakeup drain_;      // never notified: the drain waits on the device alone
   Timer write_timer_; // set while the callback runs -> watcher
   unsigned look_millis_ = 0;
+  bool timer_set_ = false; // the device thread's own
 
   std::atomic<bool> stop_requested_{false};
   std::atomic<bool> consumer_done_{false};
