@@ -208,11 +208,13 @@ void Recording::read_for_a_slow_write() {
   // another look.  On an error the device thread, back, meets it itself.
   while (writing_.load() && !stop_requested_.load(std::memory_order_acquire)) {
     const bool full = ring_.free_region().size < source_.frame_bytes();
-    if (read_out(full ? 0 : LONG_MAX) < 0 || source_.wait(hand_back_) < 0)
+    if (read_out(full ? 0 : LONG_MAX) < 0)
+      break;
+    losses_.say_due(); // while the writer is held up, here
+    if (source_.wait(hand_back_) < 0)
       break;
   }
   hand_back_.consume();
-  losses_.say_due();
 }
 
 // Reads what the device has now into the ring, also what reached it but
