@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <system_error>
@@ -25,12 +26,17 @@ const unsigned kRealTimeBlockMillis = 50;
 // second or two).
 const size_t kUnpacedProofSeconds = 5;
 
-// How often the watcher looks whether the device thread is in the
-// callback: four times in what the device keeps, so that the device is
-// read well before it overruns, and each look being a wake-up, at most
-// once a second where the device keeps more (a sound server's 23.8 s).
-const unsigned kWatchMillis = 1000;
-const unsigned kMinWatchMillis = 10;
+// How long a callback may take before the watcher takes the device over:
+// a quarter of what the device keeps, so that the device is read well
+// before it overruns, and at most a second where it keeps more (a sound
+// server's 23.8 s).  Should a take-over end early (the device failed),
+// the watcher looks again as often while the callback goes on.
+const unsigned kMaxLookMillis = 1000;
+const unsigned kMinLookMillis = 10;
+// Reading the device out takes what reached it piece by piece where the
+// device takes in one piece at a time (a server's); this many reads at
+// most, so that a device that always says it has more cannot keep us.
+const int kMaxReadsPerReadOut = 64;
 
 // At the stop, how long the device may take to hand over what it had
 // captured (a server's audio on its way to us) before the rest is given up.
@@ -51,11 +57,12 @@ Recording::~Recording() { stop(); }
 
 int Recording::start() {
   if (!stop_.valid() || !watch_.valid() || !hand_back_.valid() ||
-      !drain_.valid())
+      !drain_.valid() || !write_timer_.valid())
     return -EMFILE;
   int err = source_.start();
   if (err < 0)
     return err;
+  look_millis_ = look_millis();
   try {
     start_threads_without_signals([this] {
       watch_thread_ = std::thread(&Recording::watch_loop, this);
@@ -103,13 +110,13 @@ int Recording::record(std::unique_lock<std::mutex> &device) {
          !consumer_done_.load(std::memory_order_acquire)) {
     const Pace pace = pace_.load(std::memory_order_relaxed);
     if (pace != Pace::kUnknown && ring_.filled() != 0) {
-      // Between blocks of a backlog, whatever the device has is taken
-      // first, without a wait: the device is read at every block, not
-      // only when the watcher finds the writer inside one.
-      if (pace == Pace::kRealTime)
-        if (long n = read_some(SIZE_MAX); n < 0)
-          return int(n);
-      deliver_one(device);
+      // Between blocks of a backlog, whatever the device has is taken in
+      // first, without a wait: the device is read at every block, not only
+      // when the watcher finds the writer inside one.
+      long left = pace == Pace::kRealTime ? read_out(LONG_MAX) : 0;
+      if (left < 0)
+        return int(left);
+      deliver_one(device, left > 0);
       continue;
     }
     long n = read_some(SIZE_MAX);
@@ -122,16 +129,35 @@ int Recording::record(std::unique_lock<std::mutex> &device) {
   return 0;
 }
 
-// One block to the callback, the device let go meanwhile so that the
-// watcher can read it should the callback take long.
-void Recording::deliver_one(std::unique_lock<std::mutex> &device) {
+// One block to the callback, the device let go meanwhile.  For a
+// real-time device the write timer is set, so that the watcher reads the
+// device should the callback take long; an unpaced one loses nothing by
+// waiting.  While the ring is full and audio was `left` in the device, the
+// timer runs on from the block that found it so, over the blocks that
+// follow: a reader that stays behind has the device read out, and what
+// does not fit dropped, at least once a look.  Losses are said here too,
+// where a message that blocks is covered.
+void Recording::deliver_one(std::unique_lock<std::mutex> &device, bool left) {
+  const bool real_time =
+      pace_.load(std::memory_order_relaxed) == Pace::kRealTime;
   device.unlock();
-  in_callback_.store(true);
+  if (real_time) {
+    writing_.store(true);
+    if (!timer_set_)
+      write_timer_.arm(look_millis_);
+    timer_set_ = true;
+  }
   deliver_available();
-  in_callback_.store(false);
-  // The watcher, should it be reading, lets the device go at once.
-  if (taken_over_.load())
-    hand_back_.notify_always();
+  losses_.say_due();
+  if (real_time) {
+    if (!left) {
+      write_timer_.disarm();
+      timer_set_ = false;
+    }
+    writing_.store(false);
+    // The watcher, should it be reading, lets the device go at once.
+    hand_back_.notify();
+  }
   device.lock();
   // Nobody else fills the ring now: each block comes into memory that is
   // already in use, and in cache.
@@ -150,56 +176,70 @@ void Recording::finish(int err) {
   watch_.notify_always();
 }
 
+// Sleeps until a callback takes long, or until the stop or the end.
 void Recording::watch_loop() {
-  const unsigned millis = watch_millis();
-  while (!finished_.load(std::memory_order_acquire)) {
-    if (watch_.wait_for(millis))
-      watch_.consume();
-    losses_.say_due();
-    if (finished_.load(std::memory_order_acquire))
-      break;
-    if (stop_requested_.load(std::memory_order_acquire)) {
-      // The device thread may be in a callback that takes long, or never
-      // returns: what was captured before the stop is read now.
-      std::lock_guard<std::mutex> device(device_mutex_);
-      if (!drained_ && !reading_over_ &&
-          !consumer_done_.load(std::memory_order_acquire))
-        drain_device();
-      continue;
-    }
-    read_for_a_busy_writer();
-  }
+  while (write_timer_.wait(watch_))
+    read_for_a_slow_write();
+  if (!stop_requested_.load(std::memory_order_acquire) ||
+      finished_.load(std::memory_order_acquire))
+    return;
+  // The device thread may be in a callback that takes long, or never
+  // returns: what was captured before the stop is read now.
+  std::lock_guard<std::mutex> device(device_mutex_);
+  if (!drained_ && !reading_over_ &&
+      !consumer_done_.load(std::memory_order_acquire))
+    drain_device();
 }
 
-// The device thread is in the callback: read the device into the ring
-// until it is back.  On an error the
-// device thread, back, meets it itself.
-void Recording::read_for_a_busy_writer() {
-  if (pace_.load(std::memory_order_relaxed) != Pace::kRealTime ||
-      !in_callback_.load())
-    return;
+// The write timer fired: the device thread has been in the callback for a
+// quarter of what the real-time device keeps.  The device is read as the
+// device thread would read it, at its own pace, until that is back: a
+// server's queue may keep less than it grants (PipeWire's holds what the
+// socket holds), so the backlog is taken in as it comes.
+void Recording::read_for_a_slow_write() {
+  // Not to be had: the device thread is back and reads the device itself.
   std::unique_lock<std::mutex> device(device_mutex_, std::try_to_lock);
-  // A device that overran has nothing to read until a read restarts it:
-  // it is read whether or not it says it has audio.
   if (!device.owns_lock() || reading_over_)
     return;
-  // Set before in_callback_ is looked at again: either the device thread
-  // sees it on its way back and says so, or this sees that it is back.
-  taken_over_.store(true);
-  while (in_callback_.load() &&
-         !stop_requested_.load(std::memory_order_acquire)) {
-    long n = read_some(SIZE_MAX);
-    if (n < 0 || (n == 0 && source_.wait(hand_back_) < 0))
+  hand_back_.consume(); // what the last write's return may have left
+  hand_back_.prepare_wait();
+  // A full ring means a stalled writer, whose audio is dropped as it comes;
+  // one with room is filled, and what does not fit waits in the device for
+  // another look.  On an error the device thread, back, meets it itself.
+  while (writing_.load() && !stop_requested_.load(std::memory_order_acquire)) {
+    const bool full = ring_.free_region().size < source_.frame_bytes();
+    if (read_out(full ? 0 : LONG_MAX) < 0)
       break;
-    hand_back_.consume();
+    losses_.say_due(); // while the writer is held up, here
+    if (source_.wait(hand_back_) < 0)
+      break;
   }
-  taken_over_.store(false);
   hand_back_.consume();
 }
 
-unsigned Recording::watch_millis() const {
+// Reads what the device has now into the ring, also what reached it but
+// waits to be taken in (a server's pieces on their way).  Once the ring is
+// full, what is read is dropped: it is read on only while the device holds
+// at least `keep` frames, and the rest stays in the device for the room
+// the next block makes.  0 when the device was read out, 1 when audio was
+// left in it so, or an error the device did not recover from.
+long Recording::read_out(long keep) {
+  for (int i = 0; i < kMaxReadsPerReadOut; ++i) {
+    if (ring_.free_region().size < source_.frame_bytes() &&
+        source_.available() < keep)
+      return 1;
+    long n = read_some(SIZE_MAX);
+    if (n < 0)
+      return n;
+    if (n == 0 && source_.available() <= 0)
+      break;
+  }
+  return 0;
+}
+
+unsigned Recording::look_millis() const {
   unsigned quarter = source_.buffer_millis() / 4;
-  return std::clamp(quarter, kMinWatchMillis, kWatchMillis);
+  return std::clamp(quarter, kMinLookMillis, kMaxLookMillis);
 }
 
 // Reads up to `max_frames` from the device into the ring, fewer when the

@@ -1,8 +1,9 @@
 // One running recording.  The device thread reads the capture device and
-// hands each block to the callback itself, one wake-up a block.  While it
-// is inside the callback (a reader downstream is slow or stalls), a
-// watcher that looks up to four times a second reads the device into the
-// ring, so that the device never holds more than it keeps; back from the
+// hands each block to the callback itself, one wake-up a block.  Around the
+// callback it sets a timer at a quarter of what the device keeps; a
+// watcher sleeps on that timer and, only should a callback take that long
+// (a reader downstream is slow or stalls), reads the device into the ring
+// at the device's pace until the callback is back.  Back from the
 // callback, the device thread delivers from the ring first.  The backlog
 // of a slow reader thus waits in the ring, where what does not fit is
 // dropped, counted and reported, never in a device or a server.
@@ -49,16 +50,17 @@ private:
   // The device thread.
   void device_loop();
   int record(std::unique_lock<std::mutex> &device);
-  void deliver_one(std::unique_lock<std::mutex> &device);
+  void deliver_one(std::unique_lock<std::mutex> &device, bool left);
   void finish(int err);
 
   // The watcher.
   void watch_loop();
-  void read_for_a_busy_writer();
-  unsigned watch_millis() const;
+  void read_for_a_slow_write();
+  unsigned look_millis() const;
 
   // Either, holding `device_mutex_`.
   long read_some(size_t max_frames);
+  long read_out(long keep);
   void hand_over();
   size_t unpaced_proof_bytes() const;
   void end_overflow();
@@ -75,10 +77,13 @@ private:
   // Where a real-time device's audio goes when the ring is full.
   std::unique_ptr<unsigned char[]> scratch_;
 
-  Wakeup stop_;      // stop() -> device thread
-  Wakeup watch_;     // stop() and the end -> watcher
-  Wakeup hand_back_; // back from the callback -> the watcher, reading
-  Wakeup drain_;     // never notified: the drain waits on the device alone
+  Wakeup stop_;       // stop() -> device thread
+  Wakeup watch_;      // stop() and the end -> watcher
+  Wakeup hand_back_;  // back from the callback -> the watcher, reading
+  Wakeup drain_;      // never notified: the drain waits on the device alone
+  Timer write_timer_; // set while the callback runs -> watcher
+  unsigned look_millis_ = 0;
+  bool timer_set_ = false; // the device thread's own
 
   std::atomic<bool> stop_requested_{false};
   std::atomic<bool> consumer_done_{false};
@@ -87,11 +92,13 @@ private:
   std::atomic<size_t> max_block_;
   LossReport losses_;
 
-  // Whoever reads the device holds `device_mutex_`: the device thread,
-  // except while it is in the callback; the watcher only then.
+  // Whoever reads the device holds `device_mutex_`.  The device thread
+  // holds it at all times but across the callback, when, for a real-time
+  // device, `writing_` and the write timer are set; the watcher takes it
+  // when that timer fires, unless the device thread has it back already,
+  // and keeps it until `writing_` is clear again; and at the stop.
   std::mutex device_mutex_;
-  std::atomic<bool> in_callback_{false};
-  std::atomic<bool> taken_over_{false};
+  std::atomic<bool> writing_{false};
   // Under `device_mutex_`: the device was read at the stop, or it is no
   // longer read at all (the recording ends).
   bool drained_ = false;

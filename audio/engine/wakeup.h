@@ -1,8 +1,8 @@
 // A wake-up one thread gives another, through what the platform waits on
 // beside other things: an eventfd for poll() on Linux, an event for
-// WaitForMultipleObjects() on Windows.  A thread that is about to wait says
-// so first; notify() only costs a system call when somebody is (or is about
-// to be) waiting.
+// WaitForMultipleObjects() on Windows; and a timer waited on with one.  A
+// thread that is about to wait says so first; notify() only costs a system call
+// when somebody is (or is about to be) waiting.
 //
 // Every change of the flag is a read-modify-write, so the flag's changes
 // form one chain: a waiter that arms after a notify() has also seen
@@ -58,6 +58,32 @@ private:
   int fd_;
 #endif
   std::atomic<bool> armed_{false};
+};
+
+// A periodic timer that one thread sets and clears and another sleeps on,
+// together with a Wakeup: a timerfd on Linux, a waitable timer on Windows.
+// Setting and clearing it are a system call each and wake nobody.
+class Timer {
+public:
+  Timer();
+  ~Timer();
+  Timer(const Timer &) = delete;
+  Timer &operator=(const Timer &) = delete;
+
+  bool valid() const;
+  // Fires `millis` from now and every `millis` after that, until cleared.
+  void arm(unsigned millis);
+  void disarm();
+  // Blocks until the timer fires (true) or `stop` is pending (false; also
+  // when the platform cannot wait).  `stop` is left pending.
+  bool wait(const Wakeup &stop);
+
+private:
+#ifdef _WIN32
+  void *handle_;
+#else
+  int fd_;
+#endif
 };
 
 } // namespace pcmtap
