@@ -55,15 +55,35 @@ void write_text(const std::string &path, const std::string &text) {
 }
 
 // pipewire reads its configuration from one folder: the unpacked one's
-// files, linked, and a drop-in that sets the graph's rate.
+// files, linked, and a drop-in that sets the graph's rate and period.
+//
+// The graph runs on a timer, one period (quantum) of frames a cycle, and
+// every node has until the next cycle to be done. When the whole machine
+// pauses for longer than a period (a loaded virtual machine does, for
+// 50 to 150 ms every few seconds, whatever the threads' priority), the
+// timer fires the cycles it missed back to back, the nodes in
+// pipewire-pulse are late ("client too slow" in pipewire's log), and a
+// period of audio is lost before any client sees it, another replaced by
+// silence. A period of 16384 frames, 0.37 s, outlasts such pauses, so a
+// recording client loses only what it loses itself.
 void write_pipewire_config(const std::string &config_dir) {
   fs::create_directories(config_dir + "/pipewire.conf.d");
   const fs::path shipped = fs::path(PIPEWIRE_ROOT) / "usr/share/pipewire";
   for (const auto &entry : fs::directory_iterator(shipped))
     fs::create_symlink(entry.path(), config_dir / entry.path().filename());
+  const std::string limit = "  default.clock.quantum-limit = 16384\n";
   write_text(config_dir + "/pipewire.conf.d/rate.conf",
              "context.properties = {\n  default.clock.rate = 44100\n"
-             "  default.clock.allowed-rates = [ 44100 ]\n}\n");
+             "  default.clock.allowed-rates = [ 44100 ]\n"
+             "  default.clock.quantum = 16384\n"
+             "  default.clock.min-quantum = 16384\n"
+             "  default.clock.max-quantum = 16384\n" +
+                 limit + "}\n");
+  // pipewire-pulse sizes its nodes' buffers by its own limit: smaller, a
+  // node would fill only part of each period.
+  fs::create_directories(config_dir + "/pipewire-pulse.conf.d");
+  write_text(config_dir + "/pipewire-pulse.conf.d/quantum.conf",
+             "context.properties = {\n" + limit + "}\n");
 }
 
 std::string read_text(const std::string &path) {
