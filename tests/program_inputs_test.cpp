@@ -33,7 +33,9 @@ protected:
           std::vector<std::string>{"load-module module-null-sink sink_name=out",
                                    "set-default-sink out"});
     else
-      pipewire_ = std::make_unique<PipewireServer>();
+      // Periods as the players ask for them: a program's streams are
+      // followed as a desktop runs them.
+      pipewire_ = std::make_unique<PipewireServer>(0);
     options_.env = pulse_ ? pulse_->environment() : pipewire_->environment();
   }
   std::string pactl(const std::string &args) const {

@@ -65,25 +65,29 @@ void write_text(const std::string &path, const std::string &text) {
 // pipewire-pulse are late ("client too slow" in pipewire's log), and a
 // period of audio is lost before any client sees it, another replaced by
 // silence. A period of 16384 frames, 0.37 s, outlasts such pauses, so a
-// recording client loses only what it loses itself.
-void write_pipewire_config(const std::string &config_dir) {
+// recording client loses only what it loses itself.  A `quantum` of 0
+// leaves the period to the clients, as on a desktop.
+void write_pipewire_config(const std::string &config_dir, unsigned quantum) {
   fs::create_directories(config_dir + "/pipewire.conf.d");
   const fs::path shipped = fs::path(PIPEWIRE_ROOT) / "usr/share/pipewire";
   for (const auto &entry : fs::directory_iterator(shipped))
     fs::create_symlink(entry.path(), config_dir / entry.path().filename());
-  const std::string limit = "  default.clock.quantum-limit = 16384\n";
+  std::string clock = "  default.clock.rate = 44100\n"
+                      "  default.clock.allowed-rates = [ 44100 ]\n";
+  if (quantum) {
+    const std::string q = std::to_string(quantum);
+    const std::string limit = "  default.clock.quantum-limit = " + q + "\n";
+    clock += "  default.clock.quantum = " + q +
+             "\n  default.clock.min-quantum = " + q +
+             "\n  default.clock.max-quantum = " + q + "\n" + limit;
+    // pipewire-pulse sizes its nodes' buffers by its own limit: smaller, a
+    // node would fill only part of each period.
+    fs::create_directories(config_dir + "/pipewire-pulse.conf.d");
+    write_text(config_dir + "/pipewire-pulse.conf.d/quantum.conf",
+               "context.properties = {\n" + limit + "}\n");
+  }
   write_text(config_dir + "/pipewire.conf.d/rate.conf",
-             "context.properties = {\n  default.clock.rate = 44100\n"
-             "  default.clock.allowed-rates = [ 44100 ]\n"
-             "  default.clock.quantum = 16384\n"
-             "  default.clock.min-quantum = 16384\n"
-             "  default.clock.max-quantum = 16384\n" +
-                 limit + "}\n");
-  // pipewire-pulse sizes its nodes' buffers by its own limit: smaller, a
-  // node would fill only part of each period.
-  fs::create_directories(config_dir + "/pipewire-pulse.conf.d");
-  write_text(config_dir + "/pipewire-pulse.conf.d/quantum.conf",
-             "context.properties = {\n" + limit + "}\n");
+             "context.properties = {\n" + clock + "}\n");
 }
 
 std::string read_text(const std::string &path) {
@@ -131,13 +135,13 @@ bool is_socket(const std::string &path) {
 
 } // namespace
 
-PipewireServer::PipewireServer() {
+PipewireServer::PipewireServer(unsigned quantum) {
   std::string templ = "/tmp/pcmtap-pipewire-XXXXXX";
   if (::mkdtemp(templ.data()) == nullptr)
     throw sys_error("mkdtemp " + templ);
   dir_ = templ;
   try {
-    write_pipewire_config(dir_ + "/config");
+    write_pipewire_config(dir_ + "/config", quantum);
     const std::string server = "\"" + socket() + "\"";
     write_text(dir_ + "/asound.conf", "pcm.!default { type pulse server " +
                                           server +

@@ -24,7 +24,8 @@ public:
   //
   // The daemons are killed if the thread that created them exits, so
   // create this on a thread that outlives the object.
-  PipewireServer();
+  // The graph's period, in frames; 0 leaves it to the clients.
+  explicit PipewireServer(unsigned quantum = 16384);
   ~PipewireServer(); // SIGTERM, then SIGKILL; reaps all; removes the directory
 
   PipewireServer(const PipewireServer &) = delete;
