@@ -164,6 +164,14 @@ int main(int argc, char **argv) {
   int status = 0;
   pa_mainloop_run(p.loop, &status);
   pa_context_set_state_callback(p.context, nullptr, nullptr);
+  if (p.stream) {
+    pa_stream_disconnect(p.stream);
+    pa_stream_unref(p.stream);
+  }
   pa_context_disconnect(p.context);
+  // Everything freed, so that a leak checker's status is the player's.
+  pa_context_unref(p.context);
+  pa_proplist_free(p.props);
+  pa_mainloop_free(p.loop);
   return p.status != 0 ? p.status : status;
 }
