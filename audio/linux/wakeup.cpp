@@ -57,13 +57,13 @@ bool Timer::valid() const { return fd_ >= 0; }
 
 void Timer::arm(unsigned millis) {
   timespec period = {time_t(millis / 1000), long(millis % 1000) * 1000000};
-  itimerspec spec = {period, period};
-  timerfd_settime(fd_, 0, &spec, nullptr);
+  itimerspec setting = {period, period};
+  timerfd_settime(fd_, 0, &setting, nullptr);
 }
 
 void Timer::disarm() {
-  itimerspec spec = {};
-  timerfd_settime(fd_, 0, &spec, nullptr);
+  itimerspec setting = {};
+  timerfd_settime(fd_, 0, &setting, nullptr);
 }
 
 bool Timer::wait(const Wakeup &stop) {

@@ -46,9 +46,6 @@ uint64_t now_ns() {
   return uint64_t(ts.tv_sec) * 1000000000u + uint64_t(ts.tv_nsec);
 }
 
-void ignore(pa_mainloop_api *, pa_io_event *, int, pa_io_event_flags_t,
-            void *) {}
-
 // Adds 16-bit samples as a sink mixes them, clipping at full scale.
 void add_saturated(unsigned char *dst, const unsigned char *src,
                    size_t samples) {
@@ -131,8 +128,6 @@ private:
   const unsigned channels_;
   std::unique_ptr<PulseConnection> connection_;
   std::vector<std::unique_ptr<Tap>> taps_;
-  pa_io_event *stop_event_ = nullptr;
-  int stop_fd_ = -1;
   bool changed_ = false; // the server said the streams or clients changed
   bool gone_ = false;
   uint64_t hole_frames_ = 0;
@@ -188,11 +183,7 @@ int ProgramCapture::start() {
 void ProgramCapture::stop() {
   if (!connection_)
     return;
-  if (stop_event_) {
-    pa_mainloop_get_api(connection_->mainloop())->io_free(stop_event_);
-    stop_event_ = nullptr;
-    stop_fd_ = -1;
-  }
+  connection_->unwatch_stop();
   taps_.clear();
 }
 
@@ -401,13 +392,7 @@ int ProgramCapture::wait(const Wakeup &stop) {
   const uint64_t piece = uint64_t{rate_} * kSilencePieceMillis / 1000;
   if (mixable_frames() != 0 || silence_due(now_ns()) >= piece)
     return 0;
-  pa_mainloop_api *api = pa_mainloop_get_api(connection_->mainloop());
-  if (stop.fd() != stop_fd_) {
-    if (stop_event_)
-      api->io_free(stop_event_);
-    stop_event_ = api->io_new(api, stop.fd(), PA_IO_EVENT_INPUT, ignore, this);
-    stop_fd_ = stop.fd();
-  }
+  connection_->watch_stop(stop.fd());
   // One round of the loop: until the server sends something, the stop
   // comes, or the next piece of silence is due; while streams play, a
   // stall of theirs is when silence would begin.

@@ -26,9 +26,6 @@ const unsigned kConnectMillis = 5000;
 // A wait only makes sure that a server gone quiet is looked at again.
 const pa_usec_t kWaitUsec = PA_USEC_PER_SEC;
 
-void ignore(pa_mainloop_api *, pa_io_event *, int, pa_io_event_flags_t,
-            void *) {}
-
 // Counts the time the machine slept, as a suspend often means it did.
 uint64_t now_ns() {
   timespec ts;
@@ -91,11 +88,7 @@ int PulseCapture::start() {
 void PulseCapture::stop() {
   if (!connection_)
     return;
-  if (stop_event_) {
-    pa_mainloop_get_api(connection_->mainloop())->io_free(stop_event_);
-    stop_event_ = nullptr;
-    stop_fd_ = -1;
-  }
+  connection_->unwatch_stop();
   if (!stream_)
     return;
   if (piece_)
@@ -160,13 +153,7 @@ int PulseCapture::stream_error() const {
 int PulseCapture::wait(const Wakeup &stop) {
   if (held_bytes() >= frame_bytes())
     return 0;
-  if (stop.fd() != stop_fd_) {
-    pa_mainloop_api *api = pa_mainloop_get_api(connection_->mainloop());
-    if (stop_event_)
-      api->io_free(stop_event_);
-    stop_event_ = api->io_new(api, stop.fd(), PA_IO_EVENT_INPUT, ignore, this);
-    stop_fd_ = stop.fd();
-  }
+  connection_->watch_stop(stop.fd());
   // One round of the loop: it returns once the server has sent something,
   // the stop came or a second went by.
   pa_mainloop *loop = connection_->mainloop();

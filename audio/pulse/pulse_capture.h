@@ -67,8 +67,6 @@ private:
   const unsigned channels_;
   std::unique_ptr<PulseConnection> connection_;
   pa_stream *stream_ = nullptr;
-  pa_io_event *stop_event_ = nullptr;
-  int stop_fd_ = -1;
   // What the server keeps for the stream while nobody reads it.
   unsigned buffer_millis_ = 1000;
   // Answered by the server when asked: the bytes the stream had recorded

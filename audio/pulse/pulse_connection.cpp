@@ -239,9 +239,30 @@ PulseConnection::PulseConnection(pa_mainloop *mainloop, pa_context *context)
     : mainloop_(mainloop), context_(context) {}
 
 PulseConnection::~PulseConnection() {
+  unwatch_stop();
   pa_context_disconnect(context_);
   pa_context_unref(context_);
   pa_mainloop_free(mainloop_);
+}
+
+void PulseConnection::watch_stop(int fd) {
+  if (fd == stop_fd_)
+    return;
+  unwatch_stop();
+  pa_mainloop_api *api = pa_mainloop_get_api(mainloop_);
+  // The loop only has to wake; whoever waits looks at the stop itself.
+  stop_event_ = api->io_new(
+      api, fd, PA_IO_EVENT_INPUT,
+      [](pa_mainloop_api *, pa_io_event *, int, pa_io_event_flags_t, void *) {},
+      nullptr);
+  stop_fd_ = fd;
+}
+
+void PulseConnection::unwatch_stop() {
+  if (stop_event_)
+    pa_mainloop_get_api(mainloop_)->io_free(stop_event_);
+  stop_event_ = nullptr;
+  stop_fd_ = -1;
 }
 
 int PulseConnection::error(int fallback) const {

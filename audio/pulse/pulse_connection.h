@@ -80,6 +80,10 @@ public:
   pa_context *context() const { return context_; }
   // The connection's error, or `fallback` while the connection is good.
   int error(int fallback) const;
+  // Makes a round of the loop end when `fd` becomes readable too (a stop
+  // notified); a later call with another fd replaces it.
+  void watch_stop(int fd);
+  void unwatch_stop();
 
   // Runs the loop until `done()` holds or the connection fails; false on
   // failure.
@@ -112,6 +116,8 @@ private:
 
   pa_mainloop *mainloop_;
   pa_context *context_;
+  pa_io_event *stop_event_ = nullptr;
+  int stop_fd_ = -1;
 };
 
 } // namespace pcmtap
