@@ -14,6 +14,10 @@ namespace {
 
 const char kSource[] = "vcard_input";
 constexpr auto kWriteLimit = std::chrono::seconds(10);
+// 2 s, as the server's own timer-driven cards have: a server held up for
+// a moment (this machine pauses now and then for up to a fifth of a
+// second) loses nothing inside itself, where no client could be told.
+const unsigned kCardBufferFrames = 88200;
 
 std::string quoted(const std::string &s) {
   std::string out = "\"";
@@ -40,7 +44,7 @@ std::string alsa_config(const CardServerOptions &options,
     conf << " " << quoted(control);
   conf << " ] }\n"
        << "pcm.front { @args [ CARD ] @args.CARD { type string }\n"
-       << "  type vcard realtime true";
+       << "  type vcard realtime true buffer_frames " << kCardBufferFrames;
   for (const std::string &setting : options.card_settings)
     conf << " " << setting;
   conf << " }\n";
