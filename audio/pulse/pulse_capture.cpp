@@ -183,9 +183,11 @@ void PulseCapture::on_timing(pa_stream *stream, int success, void *self) {
   auto *capture = static_cast<PulseCapture *>(self);
   const pa_timing_info *t =
       success ? pa_stream_get_timing_info(stream) : nullptr;
+  // The server's queue and libpulse's may each be full (after a long
+  // hold-up): anything beyond both is not an answer.
   if (!t || t->read_index_corrupt || t->write_index_corrupt ||
       t->write_index < t->read_index ||
-      t->write_index - t->read_index > int64_t{kServerQueueBytes})
+      t->write_index - t->read_index > 2 * int64_t{kServerQueueBytes})
     return;
   long long unread = (long long)(t->write_index - t->read_index) +
                      (long long)capture->held_bytes();
