@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <signal.h>
 #include <sys/stat.h>
 
@@ -18,27 +17,6 @@ namespace {
 uint64_t last_progress(const std::string &out) {
   size_t at = out.rfind("progress ");
   return at == std::string::npos ? 0 : std::strtoull(&out[at + 9], nullptr, 10);
-}
-
-// Each thread's state and what it waits in, as /proc has them.
-std::string thread_states(int pid) {
-  std::string states;
-  const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
-  DIR *dir = opendir(tasks.c_str());
-  if (!dir)
-    return " gone";
-  while (dirent *entry = readdir(dir)) {
-    if (entry->d_name[0] == '.')
-      continue;
-    const std::string task = tasks + "/" + entry->d_name;
-    std::string stat = read_file(task + "/stat");
-    size_t state = stat.rfind(')');
-    states += std::string(" ") + entry->d_name + ":" +
-              (state + 2 < stat.size() ? stat.substr(state + 2, 1) : "?") +
-              ":" + read_file(task + "/wchan");
-  }
-  closedir(dir);
-  return states;
 }
 
 } // namespace
@@ -67,10 +45,12 @@ bool CheckedRecording::wait_for_frames(uint64_t frames) {
           [&](const std::string &out) { return last_progress(out) >= frames; }))
     return true;
   // Where it stopped, for the log of a run that hung.
+  std::string threads;
+  for (const ThreadState &t : thread_states(recorder_->pid()))
+    threads += " " + t.tid + ":" + t.state + ":" + t.wchan;
   std::fprintf(stderr, "checker at %llu frames; pcmtap's threads:%s\n%s",
                (unsigned long long)last_progress(checker_->out()),
-               thread_states(recorder_->pid()).c_str(),
-               recorder_->err().c_str());
+               threads.c_str(), recorder_->err().c_str());
   return false;
 }
 

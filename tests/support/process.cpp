@@ -195,30 +195,40 @@ void Child::close_stdin() {
   stdin_fd_ = -1;
 }
 
+std::vector<ThreadState> thread_states(int pid) {
+  std::vector<ThreadState> threads;
+  const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+  DIR *dir = opendir(tasks.c_str());
+  if (!dir)
+    return threads; // gone
+  while (dirent *entry = readdir(dir)) {
+    if (entry->d_name[0] == '.')
+      continue;
+    const std::string task = tasks + "/" + entry->d_name;
+    std::ifstream stat(task + "/stat"), wchan(task + "/wchan");
+    std::string line;
+    std::getline(stat, line);
+    size_t paren = line.rfind(')');
+    ThreadState thread{entry->d_name, '?', ""};
+    if (paren != std::string::npos && paren + 2 < line.size())
+      thread.state = line[paren + 2];
+    std::getline(wchan, thread.wchan);
+    threads.push_back(thread);
+  }
+  closedir(dir);
+  return threads;
+}
+
 namespace {
 
 // Whether every thread of `pid` has stopped: kill() returns before a thread
 // running on another core has taken a SIGSTOP, and a test that changes a
 // device next must not race that thread.
 bool all_threads_stopped(int pid) {
-  const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
-  DIR *dir = opendir(tasks.c_str());
-  if (!dir)
-    return true; // gone
-  bool stopped = true;
-  while (dirent *entry = readdir(dir)) {
-    if (entry->d_name[0] == '.')
-      continue;
-    std::ifstream stat(tasks + "/" + entry->d_name + "/stat");
-    std::string line;
-    std::getline(stat, line);
-    size_t paren = line.rfind(')');
-    if (paren != std::string::npos && paren + 2 < line.size() &&
-        line[paren + 2] != 'T' && line[paren + 2] != 't')
-      stopped = false;
-  }
-  closedir(dir);
-  return stopped;
+  for (const ThreadState &thread : thread_states(pid))
+    if (thread.state != 'T' && thread.state != 't' && thread.state != '?')
+      return false;
+  return true;
 }
 
 } // namespace

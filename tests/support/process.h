@@ -89,6 +89,16 @@ struct Result {
   std::string err;
 };
 
+// A thread of a running process, as /proc has it: its id, its state
+// (R running, S sleeping, T stopped, ...) and the kernel wait it sleeps in.
+struct ThreadState {
+  std::string tid;
+  char state;
+  std::string wchan;
+};
+// Empty once the process is gone.
+std::vector<ThreadState> thread_states(int pid);
+
 // Runs a child to its end with `input` on standard input.
 Result run(const std::vector<std::string> &argv, const ChildOptions &options,
            const std::string &input = "");
