@@ -31,8 +31,10 @@ each program that plays now plays (that program alone, followed
 from stream to stream, with silence while it plays nothing);
 pcmtap N records input N in this run only, unmuting it, and leaves
 the server's default source as it is. On bare ALSA they are the
-capture controls of every sound card that records, card by card;
-pcmtap N records input N's card and puts its controls back after.
+sources of every sound card that records, card by card (a
+selector's items, or controls with a capture switch of their own);
+pcmtap N switches N and its card's converter on, records that card
+and puts back what it changed.
 See man pcmtap for more.
 )";
 

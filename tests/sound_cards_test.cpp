@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 namespace pcmtap::test {
 namespace {
 
@@ -43,15 +45,19 @@ Result run_with(const VirtualSoundCards &cards,
   return run(args, o);
 }
 
-// Records until `bytes` came, then stops.
-Result record(const VirtualSoundCards &cards, const char *input,
-              size_t bytes = 4 * 44100) {
+// Records until `bytes` came, then looks at what it is to look at and
+// stops.
+Result record(
+    const VirtualSoundCards &cards, const char *input, size_t bytes = 4 * 44100,
+    const std::function<void()> &meanwhile = [] {}) {
   ChildOptions o;
   o.env = cards.env();
   Child child({PCMTAP_PATH, input}, o);
   bool came = child.wait_for_output(bytes);
-  if (came) // or it ended on its own, and nothing reads its input
+  if (came) { // or it ended on its own, and nothing reads its input
+    meanwhile();
     child.write_stdin("\n");
+  }
   Result r;
   r.status = child.wait();
   r.out = came ? child.out() : "";
@@ -109,17 +115,122 @@ TEST(SoundCards, ListTheCardsThatRecordAndRecordWhatTheDefaultLeadsTo) {
   }
 }
 
-// Would catch a run that records the default card rather than the chosen
-// input's, switches another card's controls, or leaves them switched.
-TEST(SoundCards, AnInputRecordsItsCardAndPutsItsControlsBack) {
-  VirtualSoundCards cards(three_cards(), kPlaysOnly);
-  Result r = record(cards, "2"); // "Line (HDA Intel PCH)"
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.err, "");
-  EXPECT_EQ(first_miscounted_frame(r.out, kCard2First), -1);
-  EXPECT_TRUE(cards.mixer_writes(1).empty());
-  EXPECT_EQ(cards.mixer_writes(2),
-            (std::vector<std::string>{"Input Source=1", "Input Source=0"}));
+// `controls` with the control named `name` refusing every write.
+std::vector<std::string> refusing(std::vector<std::string> controls,
+                                  const std::string &name) {
+  for (std::string &control : controls)
+    if (control.compare(0, name.size() + 1, name + "=") == 0)
+      control.insert(control.find(':'), "!");
+  return controls;
+}
+
+// Mixers as the common drivers lay theirs out, each as card 1 beside a
+// USB microphone.  Each row would catch the converter's switch listed as
+// an input, switched off, or left as the run set it; a second converter's
+// sources listed or touched; a '+' while the converter is off; an
+// exclusive group or a selector not put back in every channel; a plugin's
+// answer of 1 taken for a refusal; or a refusal that leaves a control
+// changed, on this card or on the one `pcmtap -` records.
+TEST(SoundCards, ALaptopsCodecAnAc97CardAndAPluginRecordTheChosenSource) {
+  const std::string usb_mic =
+      "    0. Name=\"Mic (USB PnP Sound Device)\", Type=\"microphone\"\n";
+  struct Layout {
+    const char *what;
+    VirtualSoundCard card;
+    bool marked; // `pcmtap -` records it
+    std::string listing;
+    int line;                           // the number of its "Line"
+    std::vector<std::string> recording; // its controls changed meanwhile
+    std::string refuses;                // a control, and what is said
+    std::string refusal;
+  } layouts[] = {
+      {"snd-hda-intel, two converters",
+       {"HDA Intel PCH",
+        {"Capture Switch=bool:0,0", "Capture Volume=int:0:63:39,39",
+         "Capture Switch,1=bool:0,0", "Capture Volume,1=int:0:63:39,39",
+         "Input Source=enum:Mic,Line,Internal Mic:0",
+         "Input Source,1=enum:Mic,Line,Internal Mic:2",
+         "Mic Boost Volume=int:0:3:0,0"},
+        "first_frame 16777216"},
+       true,
+       "     1. Name=\"Mic (HDA Intel PCH)\", Type=\"microphone\"\n"
+       "     2. Name=\"Line (HDA Intel PCH)\", Type=\"line-in\"\n"
+       "     3. Name=\"Internal Mic (HDA Intel PCH)\", Type=\"microphone\"\n",
+       2,
+       {"Capture Switch=1,1", "Input Source=1"},
+       "Capture Switch",
+       "switch \"Capture Switch\" on"},
+      {"snd-intel8x0, an exclusive group of eight",
+       {"Intel 82801AA-ICH",
+        {"Master Playback Switch=bool:1", "Line Playback Switch=bool:0",
+         "Mic Playback Switch=bool:0", "Mic Boost (+20dB) Switch=bool:0",
+         "Capture Source=enum:Mic,CD,Video,Aux,Line,Mix,Mix Mono,Phone:0,0",
+         "Capture Switch=bool:0", "Capture Volume=int:0:15:0,0"},
+        "first_frame 16777216"},
+       false,
+       "     1. Name=\"Line (Intel 82801AA-ICH)\", Type=\"line-in\"\n"
+       "     2. Name=\"CD (Intel 82801AA-ICH)\", Type=\"analog cd\"\n"
+       "     3. Name=\"Mic (Intel 82801AA-ICH)\", Type=\"microphone\"\n"
+       "     4. Name=\"Video (Intel 82801AA-ICH)\", Type=\"analog\"\n"
+       "     5. Name=\"Phone (Intel 82801AA-ICH)\", Type=\"telephone\"\n"
+       "     6. Name=\"Aux (Intel 82801AA-ICH)\", Type=\"aux\"\n"
+       "     7. Name=\"Mix (Intel 82801AA-ICH)\", Type=\"undefined\"\n"
+       "     8. Name=\"Mix Mono (Intel 82801AA-ICH)\", Type=\"undefined\"\n",
+       1,
+       {"Capture Source=4,4", "Capture Switch=1"},
+       "Capture Switch",
+       "switch \"Capture Switch\" on"},
+      {"a control plugin",
+       {"Bluetooth Headset",
+        {"Capture Switch=bool:0,0", "Capture Volume=int:0:100:80,80",
+         "Input Source=enum:Mic,Line:0"},
+        "first_frame 16777216",
+        false,
+        true},
+       false,
+       "     1. Name=\"Mic (Bluetooth Headset)\", Type=\"microphone\"\n"
+       "     2. Name=\"Line (Bluetooth Headset)\", Type=\"line-in\"\n",
+       2,
+       {"Capture Switch=1,1", "Input Source=1"},
+       "Input Source",
+       "switch \"Input Source\" to \"Line\""},
+  };
+  const VirtualSoundCard mic = {
+      "USB PnP Sound Device", {"Mic Capture Switch=bool:1"}, "first_frame 0"};
+  for (const Layout &layout : layouts) {
+    SCOPED_TRACE(layout.what);
+    const std::string default_pcm =
+        "{ type asym playback.pcm { type null } capture.pcm { type plug "
+        "slave.pcm \"hw:" +
+        std::string(layout.marked ? "1" : "0") + "\" } }";
+    VirtualSoundCards cards({mic, layout.card}, default_pcm);
+    EXPECT_EQ(run_with(cards, {PCMTAP_PATH}).out,
+              kUsage + (layout.marked ? " " : "+") + usb_mic + layout.listing);
+    const std::vector<std::string> before = cards.controls(1);
+    std::vector<std::string> recording;
+    const std::string line = std::to_string(layout.line);
+    Result r = record(cards, line.c_str(), 4 * 44100,
+                      [&] { recording = cards.controls(1); });
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(first_miscounted_frame(r.out, kCard1First), -1);
+    EXPECT_EQ(recording, with_values(before, layout.recording));
+    EXPECT_EQ(cards.controls(1), before);
+    EXPECT_TRUE(cards.mixer_writes(0).empty());
+
+    VirtualSoundCard refusing_card = layout.card;
+    refusing_card.controls = refusing(layout.card.controls, layout.refuses);
+    VirtualSoundCards refused({mic, refusing_card}, default_pcm);
+    r = run_with(refused, {PCMTAP_PATH, line});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.out.empty()) << r.out.size() << " bytes";
+    EXPECT_EQ(r.err, "pcmtap: card 1 \"" + layout.card.name + "\": cannot " +
+                         layout.refusal + ": Operation not permitted\n" +
+                         "pcmtap: cannot switch on input " + line +
+                         "; the inputs are left as they were\n");
+    EXPECT_EQ(refused.controls(1), before);
+    EXPECT_TRUE(refused.mixer_writes(0).empty());
+  }
 }
 
 TEST(SoundCards, NoCardThatRecordsSaysWhichCardsThereAre) {

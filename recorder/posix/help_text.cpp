@@ -14,8 +14,10 @@ const char *const kMoreHelp =
     "from stream to stream, with silence while it plays nothing);\n"
     "pcmtap N records input N in this run only, unmuting it, and leaves\n"
     "the server's default source as it is. On bare ALSA they are the\n"
-    "capture controls of every sound card that records, card by card;\n"
-    "pcmtap N records input N's card and puts its controls back after.\n"
+    "sources of every sound card that records, card by card (a\n"
+    "selector's items, or controls with a capture switch of their own);\n"
+    "pcmtap N switches N and its card's converter on, records that card\n"
+    "and puts back what it changed.\n"
     "See man pcmtap for more.";
 
 } // namespace pcmtap

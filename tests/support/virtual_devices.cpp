@@ -68,6 +68,16 @@ CountingCheck gaps_in(const std::string &bytes) {
   return check;
 }
 
+std::vector<std::string> with_values(std::vector<std::string> controls,
+                                     const std::vector<std::string> &changed) {
+  for (const std::string &change : changed)
+    for (std::string &control : controls)
+      if (control.substr(0, control.find('=')) ==
+          change.substr(0, change.find('=')))
+        control = change;
+  return controls;
+}
+
 TempDir::TempDir() {
   char templ[] = "/tmp/pcmtap-test-XXXXXX";
   if (!mkdtemp(templ))
@@ -171,11 +181,13 @@ VirtualSoundCards::VirtualSoundCards(std::vector<VirtualSoundCard> cards,
   std::string list;
   for (size_t i = 0; i < cards.size(); ++i) {
     const VirtualSoundCard &card = cards[i];
+    made_.push_back(card.controls);
     const std::string n = std::to_string(i);
     conf << "pcm.card" << n << " { type "
          << (card.settings.empty() ? "null" : "vcard " + card.settings)
          << " }\nctl.card" << n << " { type vmix log "
-         << quoted(dir_.file("mixer" + n + ".log")) << " controls [";
+         << quoted(dir_.file("mixer" + n + ".log"))
+         << (card.plugin ? " answer_changes true" : "") << " controls [";
     for (const std::string &control : card.controls)
       conf << " " << quoted(control);
     conf << " ] }\n";
@@ -195,6 +207,19 @@ VirtualSoundCards::VirtualSoundCards(std::vector<VirtualSoundCard> cards,
 
 std::vector<std::string> VirtualSoundCards::mixer_writes(size_t card) const {
   return log_lines(dir_.file("mixer" + std::to_string(card) + ".log"));
+}
+
+std::vector<std::string> VirtualSoundCards::controls(size_t card) const {
+  std::vector<std::string> now, taken;
+  for (const std::string &control :
+       made_[card]) // the values follow the last ':'
+    now.push_back(control.substr(0, control.find('=') + 1) +
+                  control.substr(control.rfind(':') + 1));
+  for (const std::string &write : mixer_writes(card))
+    if (write.find("=refused") == write.npos &&
+        write.find("=invalid") == write.npos)
+      taken.push_back(write);
+  return with_values(now, taken);
 }
 
 } // namespace pcmtap::test

@@ -42,6 +42,10 @@ private:
 void write_file(const std::string &path, const std::string &content);
 std::string read_file(const std::string &path);
 
+// `controls` ("NAME=values" each) with those of `changed` in place.
+std::vector<std::string> with_values(std::vector<std::string> controls,
+                                     const std::vector<std::string> &changed);
+
 class VirtualDevices {
 public:
   // The default capture device plays back `infile`'s bytes, unpaced.
@@ -79,6 +83,9 @@ struct VirtualSoundCard {
   std::string settings; // the virtual card's ("realtime true"); empty: it
                         // only plays
   bool busy = false;    // another program records from it
+  // Its control device is an ALSA plugin: a write that changes a value
+  // answers 1.
+  bool plugin = false;
 };
 
 class VirtualSoundCards {
@@ -89,11 +96,15 @@ public:
   // ALSA_CONFIG_PATH, LD_PRELOAD and SOUND_CARDS for pcmtap.
   std::vector<std::string> env() const { return env_; }
   std::vector<std::string> mixer_writes(size_t card) const;
+  // The card's controls as its mixer has them now, "NAME=values" each: as
+  // it was made, with what each write it took left.
+  std::vector<std::string> controls(size_t card) const;
   const TempDir &dir() const { return dir_; }
 
 private:
   TempDir dir_;
   std::vector<std::string> env_;
+  std::vector<std::vector<std::string>> made_; // each card's controls
 };
 
 } // namespace pcmtap::test
