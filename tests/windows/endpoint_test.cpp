@@ -133,21 +133,26 @@ TEST(EndpointInputs, AFailedUnmuteRefusesTheInputAndChangesNothing) {
   EXPECT_EQ(inputs.flags(0), BASS_INPUT_TYPE_MIC);
 }
 
-// The programs that play, each a session or more of one process.  No id is
-// a multiple of 4, as every id Windows gives is: none may be the test's own
-// process, which pcmtap.exe asks about first (a fresh Wine server gives two
-// programs started at once 32 and 40).
+// The programs that play, each a session or more of one process, with the
+// paths Windows gives.  No id is a multiple of 4, as every id Windows gives
+// is: none may be the test's own process, which pcmtap.exe asks about first
+// (a fresh Wine server gives two programs started at once 32 and 40).
 struct Programs : Endpoints {
   std::shared_ptr<FakeSessions> sessions = std::make_shared<FakeSessions>();
   Programs() {
+    const std::wstring chrome =
+        L"C:\\Program Files\\Google\\Chrome\\Application\\chrome.exe";
+    const std::wstring firefox =
+        L"C:\\Program Files\\Mozilla Firefox\\firefox.exe";
     sessions->sessions = {
-        {10, L"", L"firefox.exe"},
-        {10, L"Firefox", L"firefox.exe"},
-        {22, L"@%SystemRoot%\\System32\\AudioSrv.Dll,-202", L"svchost.exe"},
-        {30, L"Teams", L"teams.exe"},
-        {31, L"Teams", L"ms-teams.exe"},
-        {41, L"", L"chrome.exe"},
-        {39, L"", L"chrome.exe"},
+        {10, L"", firefox},
+        {10, L"Firefox", firefox},
+        {22, L"@%SystemRoot%\\System32\\AudioSrv.Dll,-202",
+         L"C:\\Windows\\System32\\svchost.exe"},
+        {30, L"Teams", L"C:\\Program Files\\Teams\\teams.exe"},
+        {31, L"Teams", L"C:\\Program Files\\WindowsApps\\ms-teams.exe"},
+        {41, L"", chrome},
+        {39, L"", chrome},
         {50, L"", L""}};
   }
   std::vector<std::string> names() const {
@@ -160,7 +165,8 @@ struct Programs : Endpoints {
 };
 
 // Catches a program listed once per session, named by a resource
-// reference or by nothing, two programs of one name told apart by nothing
+// reference, by nothing, or by its executable's path (or a separator left
+// before the file's name), two programs of one name told apart by nothing
 // or by their process ids (which change from run to run), numbers that
 // follow the sessions' order, and a program listed as on.
 TEST(ProgramInputs, OnePerProcessAfterWhatTheComputerPlaysByName) {
