@@ -35,15 +35,14 @@ const REFERENCE_TIME kBufferDuration = 10000000;
 // hanging pcmtap.exe.
 const DWORD kActivationMillis = 10000;
 
-using ActivateFunction = decltype(&ActivateAudioInterfaceAsync);
-
-ActivateFunction activate_function() {
-  static const ActivateFunction function = [] {
+ActivateAudioInterface &activate_function() {
+  static ActivateAudioInterface function = [] {
     HMODULE mmdevapi = LoadLibraryW(L"mmdevapi.dll");
     FARPROC found =
         mmdevapi ? GetProcAddress(mmdevapi, "ActivateAudioInterfaceAsync")
                  : nullptr;
-    return reinterpret_cast<ActivateFunction>(reinterpret_cast<void *>(found));
+    return reinterpret_cast<ActivateAudioInterface>(
+        reinterpret_cast<void *>(found));
   }();
   return function;
 }
@@ -97,7 +96,7 @@ private:
 };
 
 HRESULT activate(DWORD pid, ComRef<IAudioClient> *out) {
-  ActivateFunction activate_async = activate_function();
+  ActivateAudioInterface activate_async = activate_function();
   if (!activate_async)
     return E_NOTIMPL;
   AudioClientActivationParams params = {};
@@ -131,6 +130,10 @@ HRESULT activate(DWORD pid, ComRef<IAudioClient> *out) {
 } // namespace
 
 bool has_process_loopback() { return activate_function() != nullptr; }
+
+void activate_process_loopbacks_through(ActivateAudioInterface activate) {
+  activate_function() = activate;
+}
 
 HRESULT open_process_loopback(DWORD pid, unsigned rate, unsigned channels,
                               WasapiStream *out) {

@@ -4,6 +4,7 @@
 #include "fake_endpoints.h"
 #include "fake_sessions.h"
 #include "wasapi/endpoint_inputs.h"
+#include "wasapi/process_loopback.h"
 #include "windows/choose_backend.h"
 #include "winmm/winmm_backend.h"
 
@@ -232,6 +233,36 @@ TEST(ProgramInputs, SwitchingOnChoosesTheProcess) {
   EXPECT_EQ(s.choice->id, L"usb");
   EXPECT_EQ(s.choice->pid, 0u);
   EXPECT_FALSE(s.choice->loopback);
+}
+
+// What ActivateAudioInterfaceAsync was last asked for: the device, and the
+// activation parameters as DWORDs (the type, the process, the mode).
+std::wstring activated_device;
+std::vector<DWORD> activation_params;
+
+HRESULT WINAPI refuse_activation(LPCWSTR device, REFIID, PROPVARIANT *params,
+                                 IActivateAudioInterfaceCompletionHandler *,
+                                 IActivateAudioInterfaceAsyncOperation **) {
+  activated_device = device;
+  if (params && params->vt == VT_BLOB) {
+    const auto *words = reinterpret_cast<DWORD *>(params->blob.pBlobData);
+    activation_params.assign(words, words + params->blob.cbSize / 4);
+  }
+  return E_ACCESSDENIED;
+}
+
+// Whether a program can be recorded is asked of the call itself: a process
+// loopback (1) of that process, including the processes it started (0), as
+// Windows documents the parameters.  Catches a loopback of everything but
+// the program, of another process, or of the endpoint, and a refusal taken
+// for a yes.
+TEST(ProgramInputs, AskWindowsForTheProcessAndWhatItStarted) {
+  activate_process_loopbacks_through(refuse_activation);
+  std::unique_ptr<SessionApi> api = open_session_api();
+  ASSERT_TRUE(api);
+  EXPECT_EQ(api->try_process(1234, 44100, 2), E_ACCESSDENIED);
+  EXPECT_EQ(activated_device, L"VAD\\Process_Loopback");
+  EXPECT_EQ(activation_params, (std::vector<DWORD>{1, 1234, 0}));
 }
 
 // Windows' enumerator stood in for by a class object registered in this
