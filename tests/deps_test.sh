@@ -1,6 +1,7 @@
 #!/bin/sh
 # The install scripts on a day when the package archive is out of step:
-# `apt-get update` fails, and so may a package.  A stand-in apt-get (first
+# `apt-get update` fails, and so may a package (its file does not match the
+# index: apt names that first, then gives up).  A stand-in apt-get (first
 # on PATH) fails those and passes anything else to the real one; a stand-in
 # dpkg-query says that sox and debootstrap are missing, so that both scripts
 # reach apt (and that `file` is, so that deps asks for two).  Run as root, on
@@ -19,7 +20,11 @@ cat >"$bin/apt-get" <<'FAKE'
 [ "$1" = update ] && { echo "E: Some index files failed to download." >&2; exit 100; }
 for a; do
   for broken in $FAKE_APT_BROKEN; do
-    [ "$a" = "$broken" ] && { echo "E: Unable to locate package $a" >&2; exit 100; }
+    [ "$a" = "$broken" ] && {
+      printf 'E: Failed to fetch %s_1.0_amd64.deb  Hash Sum mismatch\n' "$a"
+      echo 'E: Unable to fetch some archives, maybe run apt-get update or try with --fix-missing?'
+      exit 100
+    } >&2
   done
 done
 exec /usr/bin/apt-get "$@"
@@ -54,9 +59,10 @@ run deps-windows ""
   fail "deps-windows did not warn once of the update: $(cat "$scratch/err")"
 
 # A package that is needed and cannot be installed stops the script, named:
-# the one that failed, not the first asked for (sox).
+# the one that failed, not the first asked for (sox), with apt's first
+# error, the cause, not its last.
 run deps file
 [ "$status" -ne 0 ] || fail "deps succeeded without file"
-expect 'scripts/deps: cannot install file: Unable to locate package file' \
+expect 'scripts/deps: cannot install file: Failed to fetch file_1.0_amd64.deb  Hash Sum mismatch$' \
   "deps did not name the package that failed and apt's reason"
 echo "deps_test: passed"

@@ -10,10 +10,10 @@ namespace {
 
 using QueryImageName = BOOL(WINAPI *)(HANDLE, DWORD, LPWSTR, PDWORD);
 
-// The name of the file `pid` runs, without its folder; empty where the
-// process may not be looked at.  Looked up, since Windows XP, which
+// The full path of the file `pid` runs; empty where the process may not be
+// looked at.  Looked up, since Windows XP, which
 // pcmtap.exe records on through winmm, lacks the call.
-std::wstring executable_name(DWORD pid) {
+std::wstring executable_path(DWORD pid) {
   static const QueryImageName query = [] {
     FARPROC found = GetProcAddress(GetModuleHandleW(L"kernel32.dll"),
                                    "QueryFullProcessImageNameW");
@@ -29,8 +29,7 @@ std::wstring executable_name(DWORD pid) {
   CloseHandle(process);
   if (!found)
     return {};
-  std::wstring name(path, length);
-  return name.substr(name.find_last_of(L"\\/") + 1);
+  return std::wstring(path, length);
 }
 
 HRESULT read_session(IAudioSessionControl *control, AudioSession *out) {
@@ -50,7 +49,7 @@ HRESULT read_session(IAudioSessionControl *control, AudioSession *out) {
   CoTaskMem<WCHAR> name;
   if (SUCCEEDED(control->GetDisplayName(name.put())) && name.get())
     out->display_name = name.get();
-  out->executable = executable_name(out->pid);
+  out->executable = executable_path(out->pid);
   return S_OK;
 }
 

@@ -25,6 +25,11 @@ bool same_name(const std::wstring &a, const std::wstring &b) {
   return _wcsicmp(a.c_str(), b.c_str()) == 0;
 }
 
+// A path's last part, the file's name.
+std::wstring file_name(const std::wstring &path) {
+  return path.substr(path.find_last_of(L"\\/") + 1);
+}
+
 // One program per process, named as Windows' volume mixer names it: by a
 // session's display name (unless that is a reference to a resource,
 // "@%SystemRoot%\..."), else by the file it runs.  Two alike get the
@@ -34,6 +39,7 @@ bool same_name(const std::wstring &a, const std::wstring &b) {
 std::vector<Program> programs_of(const std::vector<AudioSession> &sessions) {
   std::vector<Program> programs;
   for (const AudioSession &session : sessions) {
+    const std::wstring executable = file_name(session.executable);
     const bool displayed =
         !session.display_name.empty() && session.display_name[0] != L'@';
     auto same =
@@ -41,14 +47,14 @@ std::vector<Program> programs_of(const std::vector<AudioSession> &sessions) {
                      [&](const Program &p) { return p.pid == session.pid; });
     if (same != programs.end()) {
       if (displayed && !same->displayed)
-        *same = {session.pid, session.display_name, session.executable, true};
+        *same = {session.pid, session.display_name, executable, true};
       continue;
     }
     std::wstring name = displayed ? session.display_name
-                        : !session.executable.empty()
-                            ? session.executable
+                        : !executable.empty()
+                            ? executable
                             : L"process " + std::to_wstring(session.pid);
-    programs.push_back({session.pid, name, session.executable, displayed});
+    programs.push_back({session.pid, name, executable, displayed});
   }
   std::vector<bool> repeated(programs.size());
   for (size_t i = 0; i < programs.size(); ++i)

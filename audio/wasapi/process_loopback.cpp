@@ -29,21 +29,18 @@ struct AudioClientActivationParams {
 };
 const wchar_t kProcessLoopbackDevice[] = L"VAD\\Process_Loopback";
 
-// The same second of buffer as an endpoint's stream.
-const REFERENCE_TIME kBufferDuration = 10000000;
 // Windows answers at once; this only keeps a broken activation from
 // hanging pcmtap.exe.
 const DWORD kActivationMillis = 10000;
 
-using ActivateFunction = decltype(&ActivateAudioInterfaceAsync);
-
-ActivateFunction activate_function() {
-  static const ActivateFunction function = [] {
+ActivateAudioInterface &activate_function() {
+  static ActivateAudioInterface function = [] {
     HMODULE mmdevapi = LoadLibraryW(L"mmdevapi.dll");
     FARPROC found =
         mmdevapi ? GetProcAddress(mmdevapi, "ActivateAudioInterfaceAsync")
                  : nullptr;
-    return reinterpret_cast<ActivateFunction>(reinterpret_cast<void *>(found));
+    return reinterpret_cast<ActivateAudioInterface>(
+        reinterpret_cast<void *>(found));
   }();
   return function;
 }
@@ -97,7 +94,7 @@ private:
 };
 
 HRESULT activate(DWORD pid, ComRef<IAudioClient> *out) {
-  ActivateFunction activate_async = activate_function();
+  ActivateAudioInterface activate_async = activate_function();
   if (!activate_async)
     return E_NOTIMPL;
   AudioClientActivationParams params = {};
@@ -132,6 +129,10 @@ HRESULT activate(DWORD pid, ComRef<IAudioClient> *out) {
 
 bool has_process_loopback() { return activate_function() != nullptr; }
 
+void activate_process_loopbacks_through(ActivateAudioInterface activate) {
+  activate_function() = activate;
+}
+
 HRESULT open_process_loopback(DWORD pid, unsigned rate, unsigned channels,
                               WasapiStream *out) {
   WasapiStream stream;
@@ -144,7 +145,7 @@ HRESULT open_process_loopback(DWORD pid, unsigned rate, unsigned channels,
   hr = stream.client->Initialize(AUDCLNT_SHAREMODE_SHARED,
                                  AUDCLNT_STREAMFLAGS_LOOPBACK |
                                      AUDCLNT_STREAMFLAGS_EVENTCALLBACK,
-                                 kBufferDuration, 0, &format, nullptr);
+                                 kStreamBufferDuration, 0, &format, nullptr);
   if (FAILED(hr))
     return hr;
   hr = stream.client->GetService(__uuidof(IAudioCaptureClient),
@@ -164,7 +165,8 @@ HRESULT open_process_stream(DWORD pid, unsigned rate, unsigned channels,
   // Waited on for the process's end; where it may not be (a process of
   // another user's), its end is not told.
   HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
-  return make_capture_stream(std::move(stream), process, rate, out);
+  const auto frames = UINT32(kStreamBufferDuration * rate / 10000000);
+  return make_capture_stream(std::move(stream), process, frames, out);
 }
 
 } // namespace pcmtap

@@ -12,6 +12,11 @@ namespace pcmtap {
 // Whether this Windows has the call a process loopback is activated with.
 bool has_process_loopback();
 
+// That call, mmdevapi.dll's unless a test stands in for it through
+// activate_process_loopbacks_through() to see what it is asked for.
+using ActivateAudioInterface = decltype(&ActivateAudioInterfaceAsync);
+void activate_process_loopbacks_through(ActivateAudioInterface activate);
+
 // Initialized, not started, of 16-bit samples, as open_stream() opens an
 // endpoint's.
 HRESULT open_process_loopback(DWORD pid, unsigned rate, unsigned channels,

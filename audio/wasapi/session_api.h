@@ -16,7 +16,7 @@ namespace pcmtap {
 struct AudioSession {
   DWORD pid = 0;
   std::wstring display_name; // empty where the program set none
-  std::wstring executable;   // the file's name without its folder, or empty
+  std::wstring executable;   // the file's full path, or empty
 };
 
 class SessionApi {

@@ -10,11 +10,6 @@
 namespace pcmtap {
 namespace {
 
-// A second of buffer: the shortest a shared-mode stream gets is the
-// engine's period, and a device thread that is late now and then loses
-// nothing.
-const REFERENCE_TIME kBufferDuration = 10000000;
-
 // Whether the engine mixes this endpoint in `format` already; Windows mixes
 // in 32-bit float, mostly at 48 kHz, and then converts only when asked to.
 bool mixes_in(IAudioClient *client, const WAVEFORMATEX &format) {
@@ -58,7 +53,7 @@ HRESULT open_stream(const std::wstring &id, bool loopback, unsigned rate,
     flags |= AUDCLNT_STREAMFLAGS_AUTOCONVERTPCM |
              AUDCLNT_STREAMFLAGS_SRC_DEFAULT_QUALITY;
   hr = stream.client->Initialize(AUDCLNT_SHAREMODE_SHARED, flags,
-                                 kBufferDuration, 0, &format, nullptr);
+                                 kStreamBufferDuration, 0, &format, nullptr);
   if (FAILED(hr))
     return hr;
   hr = stream.client->GetService(__uuidof(IAudioCaptureClient),

@@ -14,6 +14,12 @@
 
 namespace pcmtap {
 
+// The buffer every stream asks for, two seconds: what comes while
+// pcmtap.exe is held up (on a loaded machine) for less is kept.  Windows
+// marks a loss beyond it; under Wine the sound server keeps this much for
+// the stream, and what it drops beyond leaves no sign.
+const REFERENCE_TIME kStreamBufferDuration = 20000000;
+
 struct WasapiStream {
   ComRef<IAudioClient> client;
   ComRef<IAudioCaptureClient> capture;

@@ -4,6 +4,7 @@
 #include "fake_endpoints.h"
 #include "fake_sessions.h"
 #include "wasapi/endpoint_inputs.h"
+#include "wasapi/process_loopback.h"
 #include "windows/choose_backend.h"
 #include "winmm/winmm_backend.h"
 
@@ -133,18 +134,26 @@ TEST(EndpointInputs, AFailedUnmuteRefusesTheInputAndChangesNothing) {
   EXPECT_EQ(inputs.flags(0), BASS_INPUT_TYPE_MIC);
 }
 
-// The programs that play, each a session or more of one process.
+// The programs that play, each a session or more of one process, with the
+// paths Windows gives.  No id is a multiple of 4, as every id Windows gives
+// is: none may be the test's own process, which pcmtap.exe asks about first
+// (a fresh Wine server gives two programs started at once 32 and 40).
 struct Programs : Endpoints {
   std::shared_ptr<FakeSessions> sessions = std::make_shared<FakeSessions>();
   Programs() {
+    const std::wstring chrome =
+        L"C:\\Program Files\\Google\\Chrome\\Application\\chrome.exe";
+    const std::wstring firefox =
+        L"C:\\Program Files\\Mozilla Firefox\\firefox.exe";
     sessions->sessions = {
-        {10, L"", L"firefox.exe"},
-        {10, L"Firefox", L"firefox.exe"},
-        {20, L"@%SystemRoot%\\System32\\AudioSrv.Dll,-202", L"svchost.exe"},
-        {30, L"Teams", L"teams.exe"},
-        {31, L"Teams", L"ms-teams.exe"},
-        {41, L"", L"chrome.exe"},
-        {40, L"", L"chrome.exe"},
+        {10, L"", firefox},
+        {10, L"Firefox", firefox},
+        {22, L"@%SystemRoot%\\System32\\AudioSrv.Dll,-202",
+         L"C:\\Windows\\System32\\svchost.exe"},
+        {30, L"Teams", L"C:\\Program Files\\Teams\\teams.exe"},
+        {31, L"Teams", L"C:\\Program Files\\WindowsApps\\ms-teams.exe"},
+        {41, L"", chrome},
+        {39, L"", chrome},
         {50, L"", L""}};
   }
   std::vector<std::string> names() const {
@@ -157,7 +166,8 @@ struct Programs : Endpoints {
 };
 
 // Catches a program listed once per session, named by a resource
-// reference or by nothing, two programs of one name told apart by nothing
+// reference, by nothing, or by its executable's path (or a separator left
+// before the file's name), two programs of one name told apart by nothing
 // or by their process ids (which change from run to run), numbers that
 // follow the sessions' order, and a program listed as on.
 TEST(ProgramInputs, OnePerProcessAfterWhatTheComputerPlaysByName) {
@@ -202,8 +212,9 @@ TEST(ProgramInputs, AbsentWhereTheyCannotBeRecorded) {
 // switched on after it still recording the program.
 TEST(ProgramInputs, SwitchingOnChoosesTheProcess) {
   Programs s;
-  s.sessions->refused[40] = E_ACCESSDENIED;
+  s.sessions->refused[39] = E_ACCESSDENIED;
   EndpointInputs inputs(s.fake, s.choice, s.sessions);
+  ASSERT_EQ(inputs.count(), 11u);
   ASSERT_STREQ(inputs.name(6), "What Firefox plays");
   EXPECT_TRUE(inputs.switch_on(6));
   EXPECT_EQ(s.choice->pid, 10u);
@@ -222,6 +233,36 @@ TEST(ProgramInputs, SwitchingOnChoosesTheProcess) {
   EXPECT_EQ(s.choice->id, L"usb");
   EXPECT_EQ(s.choice->pid, 0u);
   EXPECT_FALSE(s.choice->loopback);
+}
+
+// What ActivateAudioInterfaceAsync was last asked for: the device, and the
+// activation parameters as DWORDs (the type, the process, the mode).
+std::wstring activated_device;
+std::vector<DWORD> activation_params;
+
+HRESULT WINAPI refuse_activation(LPCWSTR device, REFIID, PROPVARIANT *params,
+                                 IActivateAudioInterfaceCompletionHandler *,
+                                 IActivateAudioInterfaceAsyncOperation **) {
+  activated_device = device;
+  if (params && params->vt == VT_BLOB) {
+    const auto *words = reinterpret_cast<DWORD *>(params->blob.pBlobData);
+    activation_params.assign(words, words + params->blob.cbSize / 4);
+  }
+  return E_ACCESSDENIED;
+}
+
+// Whether a program can be recorded is asked of the call itself: a process
+// loopback (1) of that process, including the processes it started (0), as
+// Windows documents the parameters.  Catches a loopback of everything but
+// the program, of another process, or of the endpoint, and a refusal taken
+// for a yes.
+TEST(ProgramInputs, AskWindowsForTheProcessAndWhatItStarted) {
+  activate_process_loopbacks_through(refuse_activation);
+  std::unique_ptr<SessionApi> api = open_session_api();
+  ASSERT_TRUE(api);
+  EXPECT_EQ(api->try_process(1234, 44100, 2), E_ACCESSDENIED);
+  EXPECT_EQ(activated_device, L"VAD\\Process_Loopback");
+  EXPECT_EQ(activation_params, (std::vector<DWORD>{1, 1234, 0}));
 }
 
 // Windows' enumerator stood in for by a class object registered in this
