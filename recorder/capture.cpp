@@ -8,7 +8,9 @@
 #include "status_line.h"
 #include "stop_wait.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -91,10 +93,47 @@ int refuse_terminal_output(const char *arg) {
   return 2;
 }
 
-// Records from input `arg` alone: every input off, then that one on.
-// Returns an exit status, 0 when recording may start.
+bool same_ignoring_case(const std::string &a, const std::string &b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+// "What Zoom plays" asks for a program, whether or not it plays now: the
+// library, told so before it lists its inputs, lists it while it waits.
+void tell_of_program(const std::string &name) {
+  static const std::string what = "what ", plays = " plays";
+  if (name.size() <= what.size() + plays.size() ||
+      !same_ignoring_case(name.substr(0, what.size()), what) ||
+      !same_ignoring_case(name.substr(name.size() - plays.size()), plays))
+    return;
+  static std::string setting; // putenv keeps it
+  setting = "PCMTAP_PROGRAM=" +
+            name.substr(what.size(), name.size() - what.size() - plays.size());
+  putenv(setting.data());
+}
+
+// The number of the input named `arg`, ignoring case; where none is, what
+// the name reads as, input 0, said once.
+InputNumber input_named(const char *arg, InputNumber n) {
+  tell_of_program(arg);
+  for (int i = 0; const char *name = BASS_RecordGetInputName(i); ++i)
+    if (same_ignoring_case(name, arg))
+      return {true, true, i, std::to_string(i)};
+  if (const char *first = BASS_RecordGetInputName(0))
+    warn("no input is named \"%s\"; recording input 0, \"%s\"", arg, first);
+  return n;
+}
+
+// Records from input `arg` alone, by its number or its name: every input
+// off, then that one on.  Returns an exit status, 0 when recording may
+// start.
 int select_input(const char *arg) {
   InputNumber n = parse_input_number(arg);
+  if (n.named)
+    n = input_named(arg, n);
   if (!n.fits_int || n.value < 0 || !BASS_RecordGetInputName(n.value)) {
     warn("there is no input %s on the recording device; run pcmtap without "
          "arguments to list the inputs",

@@ -9,6 +9,8 @@ InputNumber parse_input_number(const char *arg) {
   const char *at = arg;
   while (std::isspace(static_cast<unsigned char>(*at)))
     ++at;
+  const bool named = !std::isdigit(static_cast<unsigned char>(*at)) &&
+                     *at != '+' && *at != '-';
   std::string text;
   bool negative = false;
   if (*at == '+' || *at == '-') {
@@ -31,7 +33,7 @@ InputNumber parse_input_number(const char *arg) {
   int value = 0;
   if (fits)
     value = negative ? int(-magnitude) : int(magnitude);
-  return {fits, value, text};
+  return {named, fits, value, text};
 }
 
 } // namespace pcmtap

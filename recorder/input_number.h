@@ -8,6 +8,9 @@
 namespace pcmtap {
 
 struct InputNumber {
+  // The argument is a name: it begins with neither a digit nor a sign,
+  // after any white space.  It still reads as 0, as atoi() reads it.
+  bool named;
   bool fits_int;    // false when the digits run past an int's range
   int value;        // valid when fits_int
   std::string text; // the sign and digits that were read, for messages

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -66,9 +67,13 @@ protected:
     return player;
   }
   // The streams and the sinks they play on, which recording a program
-  // must leave as they are.
-  std::string streams_and_sinks() const {
-    return pactl("list short sink-inputs") + pactl("list short sinks");
+  // must leave as they are; `with_state`: and whether each sink runs.
+  std::string streams_and_sinks(bool with_state = true) const {
+    std::istringstream sinks(pactl("list short sinks"));
+    std::string listed = pactl("list short sink-inputs");
+    for (std::string sink; std::getline(sinks, sink);) // the state is last
+      listed += (with_state ? sink : sink.substr(0, sink.rfind('\t'))) + "\n";
+    return listed;
   }
   // PipeWire 0.3.65 now and then drops a period of a stream's monitor,
   // sending a silent one after the next in its place or not (parec
@@ -157,7 +162,8 @@ TEST_P(ProgramInputs,
       play("Beta", "",
            {std::to_string(beta_first) + ":" + std::to_string(played)}, 2);
   const std::string before = streams_and_sinks();
-  for (auto [input, first] : {std::pair{"1", alpha_first}, {"2", beta_first}}) {
+  for (auto [input, first] :
+       {std::pair{"1", alpha_first}, {"WHAT BETA PLAYS", beta_first}}) {
     SCOPED_TRACE(input);
     Child pcmtap({PCMTAP_PATH, input}, options_);
     std::string counted = counted_frames(pcmtap, kRate);
@@ -182,15 +188,15 @@ TEST_P(ProgramInputs,
   }
 }
 
-// Two streams of one program at once, one counting in the left channel,
-// the other in the right.  Catches a program recorded from one of its
-// streams only, streams that replace each other instead of adding up, and
-// streams out of step with each other in the mix.
+// Two players of one name at once, one counting in the left channel, the
+// other in the right, chosen by that name.  Catches a program recorded from
+// one of its streams or processes only, streams that replace each other
+// instead of adding up, and streams out of step with each other in the mix.
 TEST_P(ProgramInputs, AProgramsStreamsAtOnceAreMixed) {
   const std::string frames = std::to_string(120 * kRate);
   auto left = play("Echo", "", {"1:" + frames + ":0:L"}, 1);
   auto right = play("Echo", "", {"1:" + frames + ":0:R"}, 2);
-  Child pcmtap({PCMTAP_PATH, "1"}, options_);
+  Child pcmtap({PCMTAP_PATH, "What Echo plays"}, options_);
   // From the first frame where both count, a second of both.
   auto both_from = [](const std::string &out) {
     for (size_t at = 0; at + 4 <= out.size(); at += 4)
@@ -260,7 +266,7 @@ TEST_P(ProgramInputs, FollowsTheProgramThroughASilenceToItsNextStreamAndAfter) {
   player->close_stdin();
   EXPECT_EQ(player->wait(), 0) << player->err();
   const std::string gone = "pcmtap: \"Delta\" has gone from the sound server; "
-                           "recording silence until the stop\n";
+                           "recording silence until it plays again\n";
   ASSERT_TRUE(pcmtap.wait_until(
       [&](const std::string &err) { return err == gone; }, true))
       << pcmtap.err();
@@ -293,6 +299,60 @@ TEST_P(ProgramInputs, FollowsTheProgramThroughASilenceToItsNextStreamAndAfter) {
       out.substr(start + one.frames * 4 + silence_end + two.frames * 4);
   EXPECT_EQ(leading_silence(rest), rest.size());
   EXPECT_GE(rest.size(), kRate * 4);
+}
+
+// A program asked for by name before it plays, which ends and plays
+// again, from a new player of its name, 2 s later.  Catches a name that
+// cannot wait for its program, silence that does not keep time before it
+// or between, the start of a stream lost, a program not picked up again,
+// a change said more than once or not at all, and a stream moved or a sink
+// added to record it.
+TEST_P(ProgramInputs, AProgramByNameIsAwaitedAndRecordedWheneverItPlays) {
+  const uint32_t firsts[] = {0x10000000, 0x20000000};
+  const size_t frames = 2 * kRate;
+  const std::string before = streams_and_sinks(false);
+  Child pcmtap({PCMTAP_PATH, "what LATE plays"}, options_);
+  std::string said = "pcmtap: waiting for \"LATE\" to play; recording "
+                     "silence until it does\n";
+  const auto said_so = [&](const std::string &err) { return err == said; };
+  ASSERT_TRUE(pcmtap.wait_until(said_so, true)) << pcmtap.err();
+  for (uint32_t first : firsts) {
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    auto player = play(
+        "Late", "", {std::to_string(first) + ":" + std::to_string(frames)}, 1);
+    uint32_t last = first + uint32_t(frames) - 1;
+    const std::string last_frame(reinterpret_cast<const char *>(&last), 4);
+    ASSERT_TRUE(pcmtap.wait_until([&](const std::string &out) {
+      return out.find(last_frame) != std::string::npos;
+    })) << pcmtap.err();
+    player->close_stdin();
+    EXPECT_EQ(player->wait(), 0) << player->err();
+    said += first == firsts[0] ? "pcmtap: \"LATE\" plays now; recording it\n"
+                               : "pcmtap: \"LATE\" plays again; recording it\n";
+    said += "pcmtap: \"LATE\" has gone from the sound server; recording "
+            "silence until it plays again\n";
+    ASSERT_TRUE(pcmtap.wait_until(said_so, true)) << pcmtap.err();
+  }
+  pcmtap.write_stdin("\n");
+  EXPECT_EQ(pcmtap.wait(), 0);
+  EXPECT_EQ(pcmtap.err(), said);
+  EXPECT_EQ(streams_and_sinks(false), before);
+
+  std::string out = pcmtap.out();
+  EXPECT_LE(mend_pipewire_drops(&out), 3u);
+  size_t at = 0;
+  for (uint32_t first : firsts) {
+    SCOPED_TRACE(first);
+    const size_t silent = leading_silence(out.substr(at)) / 4;
+    const CountRun run = count_at(out, at + silent * 4);
+    EXPECT_GE(double(silent) / kRate, 1.9);
+    // From its first frame on, but for what the sink rendered before the
+    // monitor was on the new stream: a period at most, 200 ms.
+    EXPECT_LE(run.first - first, kRate / 5);
+    EXPECT_EQ(run.first + run.frames, first + frames);
+    at += (silent + run.frames) * 4;
+  }
+  EXPECT_EQ(leading_silence(out.substr(at)), out.size() - at);
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, ProgramInputs,

@@ -176,24 +176,33 @@ TEST_F(ServerInputs, ASourceThatGoesAwayEndsTheRecordingWithItsAudio) {
   expect_unplugging_ends_it(rec, unplugged);
 }
 
-// Catches a recording of the default source instead of the one chosen, and
-// a choice that moves the server's default or touches the card.
+// By its number, by its name in another case, and by a name no input has,
+// which reads as input 0 and is said.  Catches a recording of the default
+// source instead of the one chosen, a choice that moves the server's
+// default or touches the card, a name not found, and one not said.
 TEST_F(ServerInputs, TheHeadsetsInputRecordsItAloneAndLeavesTheServerAsItWas) {
   start();
   add_headset_and_player();
   const std::string default_before = default_source();
   const std::string port_before = active_port();
   const size_t frames = kRate;
-  Child pcmtap({PCMTAP_PATH, "0"}, options_);
-  const std::string counted = record_the_headset(pcmtap, frames);
-  EXPECT_EQ(counted.size(), frames * 4) << counted;
-  EXPECT_EQ(first_miscounted_frame(counted, kHeadsetFirst), -1);
-  pcmtap.write_stdin("\n");
-  EXPECT_EQ(pcmtap.wait(), 0);
-  EXPECT_EQ(pcmtap.err(), "");
-  EXPECT_EQ(default_source(), default_before);
-  EXPECT_EQ(active_port(), port_before);
-  EXPECT_FALSE(muted());
+  for (auto [arg, said] :
+       {std::pair{"0", ""},
+        {"usb HEADSET", ""},
+        {"Nothing Here", "pcmtap: no input is named \"Nothing Here\"; "
+                         "recording input 0, \"USB Headset\"\n"}}) {
+    SCOPED_TRACE(arg);
+    Child pcmtap({PCMTAP_PATH, arg}, options_);
+    const std::string counted = record_the_headset(pcmtap, frames);
+    EXPECT_EQ(counted.size(), frames * 4) << counted;
+    EXPECT_EQ(first_miscounted_frame(counted, kHeadsetFirst), -1);
+    pcmtap.write_stdin("\n");
+    EXPECT_EQ(pcmtap.wait(), 0);
+    EXPECT_EQ(pcmtap.err(), said);
+    EXPECT_EQ(default_source(), default_before);
+    EXPECT_EQ(active_port(), port_before);
+    EXPECT_FALSE(muted());
+  }
 }
 
 // The last input is the default sink's monitor: catches the card, or
@@ -202,16 +211,19 @@ TEST_F(ServerInputs, TheLastInputRecordsWhatTheSinkPlays) {
   start();
   add_headset_and_player();
   const size_t frames = kRate;
-  Child pcmtap({PCMTAP_PATH, "5"}, options_);
-  CountingCheck c = gaps_in(counted_frames(pcmtap, frames));
-  EXPECT_EQ(c.frames, frames);
-  EXPECT_EQ(c.gaps, 0u);
-  EXPECT_EQ(c.errors, 0u);
-  EXPECT_GE(c.first, kSinkFirst);
-  EXPECT_LT(c.first, kSinkFirst + kPlayed);
-  pcmtap.write_stdin("\n");
-  EXPECT_EQ(pcmtap.wait(), 0);
-  EXPECT_EQ(pcmtap.err(), "");
+  for (const char *arg : {"5", "What the computer plays (Null Output)"}) {
+    SCOPED_TRACE(arg);
+    Child pcmtap({PCMTAP_PATH, arg}, options_);
+    CountingCheck c = gaps_in(counted_frames(pcmtap, frames));
+    EXPECT_EQ(c.frames, frames);
+    EXPECT_EQ(c.gaps, 0u);
+    EXPECT_EQ(c.errors, 0u);
+    EXPECT_GE(c.first, kSinkFirst);
+    EXPECT_LT(c.first, kSinkFirst + kPlayed);
+    pcmtap.write_stdin("\n");
+    EXPECT_EQ(pcmtap.wait(), 0);
+    EXPECT_EQ(pcmtap.err(), "");
+  }
 }
 
 // The chosen source is recorded by name: when it goes away the recording

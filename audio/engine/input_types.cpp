@@ -1,5 +1,6 @@
 #include "input_types.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <set>
@@ -77,6 +78,14 @@ void make_names_unique(std::vector<std::string> *names) {
     name = unique;
     taken.insert(name);
   }
+}
+
+bool same_name(const std::string &a, const std::string &b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
 }
 
 } // namespace pcmtap

@@ -16,6 +16,9 @@ DWORD input_type_from_name(const char *name);
 // `names` made fit to print and unique: control characters become spaces,
 // and a name seen before gets " 2", " 3", ... after it.
 void make_names_unique(std::vector<std::string> *names);
+// Whether two names are the same, ignoring the case of their letters, as
+// an input asked for by name is found.
+bool same_name(const std::string &a, const std::string &b);
 
 } // namespace pcmtap
 

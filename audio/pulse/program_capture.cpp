@@ -1,5 +1,7 @@
 #include "program_capture.h"
 
+#include "pulse_inputs.h"
+
 #include <time.h>
 
 #include <algorithm>
@@ -60,10 +62,10 @@ void add_saturated(unsigned char *dst, const unsigned char *src,
 
 class ProgramCapture final : public CaptureSource {
 public:
-  ProgramCapture(std::string server, ProgramKey program, std::string name,
-                 unsigned rate, unsigned channels)
-      : server_(std::move(server)), program_(std::move(program)),
-        name_(std::move(name)), rate_(rate), channels_(channels) {}
+  ProgramCapture(std::string server, std::string name, unsigned rate,
+                 unsigned channels)
+      : server_(std::move(server)), name_(std::move(name)), rate_(rate),
+        channels_(channels) {}
   ~ProgramCapture() override { stop(); }
   ProgramCapture(const ProgramCapture &) = delete;
   ProgramCapture &operator=(const ProgramCapture &) = delete;
@@ -110,6 +112,7 @@ private:
   static void on_readable(pa_stream *, size_t, void *tap);
   static void on_state(pa_stream *stream, void *tap);
   void follow();
+  void say_where(bool plays, bool here);
   void attach(const PlayingStream &stream);
   void take_in(Tap &tap);
   bool any_alive() const;
@@ -122,17 +125,18 @@ private:
   void take_events();
 
   const std::string server_;
-  const ProgramKey program_;
   const std::string name_;
   const unsigned rate_;
   const unsigned channels_;
   std::unique_ptr<PulseConnection> connection_;
   std::vector<std::unique_ptr<Tap>> taps_;
   bool changed_ = false; // the server said the streams or clients changed
-  bool gone_ = false;
+  // Where the program is, as said: each change is said once.
+  enum class Presence { kUnknown, kAwaited, kPlaying, kGone };
+  Presence presence_ = Presence::kUnknown;
   uint64_t hole_frames_ = 0;
-  // Every client seen playing the program's streams: it has gone once
-  // none of them is left.
+  // Every client seen playing the program's streams since it came: it has
+  // gone once none of them is left.
   std::vector<uint32_t> clients_;
   // The recording's time line: its audio reaches to when the last piece
   // came, `audio_end_ns_`, and the silence written since follows it, up
@@ -172,7 +176,7 @@ int ProgramCapture::start() {
                                                   nullptr, nullptr)))
       return connection_error();
   }
-  gone_ = false;
+  presence_ = Presence::kUnknown;
   hole_frames_ = silence_written_ = 0;
   audio_end_ns_ = now_ns();
   clients_.clear();
@@ -211,17 +215,19 @@ void ProgramCapture::on_state(pa_stream *stream, void *tap_ptr) {
 }
 
 // Follows the program: a monitor on each stream it plays that has none,
-// none on a stream that ended, and once no client and no stream of it is
-// left, says so.  What an ended stream gave is still mixed.
+// none on a stream that ended, and says when it comes and once no client
+// and no stream of it is left.  What an ended stream gave is still mixed.
 void ProgramCapture::follow() {
   changed_ = false;
   std::vector<PlayingStream> streams;
   std::vector<ClientProgram> clients;
   if (connection_->programs(&streams, &clients) < 0)
     return; // the connection failed: the next read says so
+  bool plays = false;
   for (const PlayingStream &stream : streams) {
-    if (!(stream.program == program_))
+    if (!goes_by(stream.program, name_))
       continue;
+    plays = true;
     if (std::find(clients_.begin(), clients_.end(), stream.client) ==
         clients_.end())
       clients_.push_back(stream.client);
@@ -245,17 +251,38 @@ void ProgramCapture::follow() {
               taps_.end());
   // A client that names its streams otherwise than itself is followed by
   // its index.
-  bool here = std::any_of(clients.begin(), clients.end(), [&](auto &c) {
-    return c.program == program_ || std::find(clients_.begin(), clients_.end(),
-                                              c.index) != clients_.end();
-  });
-  if (!here && !gone_) {
-    gone_ = true;
-    std::fprintf(stderr,
-                 "pcmtap: \"%s\" has gone from the sound server; "
-                 "recording silence until the stop\n",
-                 name_.c_str());
+  bool here =
+      plays || std::any_of(clients.begin(), clients.end(), [&](auto &c) {
+        return goes_by(c.program, name_) ||
+               std::find(clients_.begin(), clients_.end(), c.index) !=
+                   clients_.end();
+      });
+  say_where(plays, here);
+}
+
+// Whether the program plays, at the start only when it does not, and
+// from then on each time it comes or leaves.
+void ProgramCapture::say_where(bool plays, bool here) {
+  const std::string quoted = "\"" + name_ + "\"";
+  std::string said;
+  if (plays && presence_ != Presence::kPlaying) {
+    if (presence_ == Presence::kAwaited)
+      said = quoted + " plays now; recording it";
+    else if (presence_ == Presence::kGone)
+      said = quoted + " plays again; recording it";
+    presence_ = Presence::kPlaying;
+  } else if (!plays && presence_ == Presence::kUnknown) {
+    said =
+        "waiting for " + quoted + " to play; recording silence until it does";
+    presence_ = Presence::kAwaited;
+  } else if (!here && presence_ == Presence::kPlaying) {
+    said = quoted + " has gone from the sound server; recording silence "
+                    "until it plays again";
+    presence_ = Presence::kGone;
+    clients_.clear();
   }
+  if (!said.empty())
+    std::fprintf(stderr, "pcmtap: %s\n", said.c_str());
 }
 
 // The monitor source is named: without a name libpulse would ask for
@@ -436,11 +463,12 @@ long ProgramCapture::read(void *dst, size_t max_frames, DeviceLosses *lost) {
 
 } // namespace
 
-std::unique_ptr<CaptureSource>
-make_program_capture(std::string server, ProgramKey program, std::string name,
-                     unsigned rate, unsigned channels) {
-  return std::make_unique<ProgramCapture>(std::move(server), std::move(program),
-                                          std::move(name), rate, channels);
+std::unique_ptr<CaptureSource> make_program_capture(std::string server,
+                                                    std::string name,
+                                                    unsigned rate,
+                                                    unsigned channels) {
+  return std::make_unique<ProgramCapture>(std::move(server), std::move(name),
+                                          rate, channels);
 }
 
 } // namespace pcmtap

@@ -26,9 +26,8 @@ public:
   int start() override {
     if (choice_->program_chosen && !program_) {
       source_->stop();
-      source_ =
-          make_program_capture(server_, choice_->program, choice_->program_name,
-                               source_->rate(), source_->channels());
+      source_ = make_program_capture(server_, choice_->program_name,
+                                     source_->rate(), source_->channels());
       program_ = true;
     }
     return source_->start();

@@ -20,8 +20,7 @@ namespace pcmtap {
 struct PulseChoice {
   std::string source;
   bool program_chosen = false;
-  ProgramKey program;
-  std::string program_name; // as listed, for messages
+  std::string program_name; // as listed: what is followed, by name
 };
 
 class PulseCapture final : public CaptureSource {

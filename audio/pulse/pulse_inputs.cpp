@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <set>
 
@@ -67,6 +68,12 @@ program_names(const std::vector<ProgramKey> &programs) {
   return names;
 }
 
+bool goes_by(const ProgramKey &program, const std::string &name) {
+  return same_name(program.name, name) ||
+         (!program.binary.empty() &&
+          same_name(program.name + " (" + program.binary + ")", name));
+}
+
 PulseInputs::PulseInputs(PulseConnection &connection,
                          std::shared_ptr<PulseChoice> choice)
     : connection_(connection), choice_(std::move(choice)),
@@ -124,12 +131,16 @@ void PulseInputs::add_programs() {
     playing.insert(stream.program);
   std::vector<ProgramKey> programs(playing.begin(), playing.end());
   std::vector<std::string> names = program_names(programs);
-  for (size_t i = 0; i < programs.size(); ++i) {
-    Input input{"", "", "What " + names[i] + " plays", BASS_INPUT_TYPE_WAVE,
-                true};
+  const char *wanted = std::getenv("PCMTAP_PROGRAM");
+  if (wanted && *wanted &&
+      std::none_of(names.begin(), names.end(), [&](const std::string &name) {
+        return same_name(name, wanted);
+      }))
+    names.push_back(wanted);
+  for (const std::string &name : names) {
+    Input input{"", "", "What " + name + " plays", BASS_INPUT_TYPE_WAVE, true};
     input.program = true;
-    input.key = programs[i];
-    input.program_name = names[i];
+    input.program_name = name;
     inputs_.push_back(std::move(input));
   }
 }
@@ -152,7 +163,6 @@ bool PulseInputs::switch_on(size_t i) {
     return false;
   choice_->program_chosen = input.program;
   if (input.program) {
-    choice_->program = input.key;
     choice_->program_name = input.program_name;
   } else {
     choice_->source = input.source;

@@ -2,7 +2,9 @@
 // each port of every source that is not a monitor (a source without ports
 // is one input), in the order of the sources' names, then what the computer
 // plays, the default sink's monitor, and what each program that plays now
-// plays, by its name.  Sources can all record at once, so
+// plays, by its name; a program asked for by name (PCMTAP_PROGRAM, which
+// the front end sets for "What Zoom plays") is listed too while it plays
+// nothing, to wait for.  Sources can all record at once, so
 // nothing is ever switched off: switching an input on makes its port the
 // active one of its source, unmutes that source and chooses it for this
 // run, and leaves the server's default and every other source alone.
@@ -40,7 +42,6 @@ private:
     DWORD type;
     bool monitor; // what the computer plays, or a program
     bool program = false;
-    ProgramKey key = {};
     std::string program_name = {};
   };
 
@@ -62,6 +63,9 @@ DWORD port_input_type(uint32_t port_type, const std::string &description,
 // What the sound settings call each program, in the order of `programs`:
 // its name, with its binary after it where two share a name.
 std::vector<std::string> program_names(const std::vector<ProgramKey> &programs);
+// Whether `program` goes by `name`, ignoring case: its name, or its name
+// with its binary after it.
+bool goes_by(const ProgramKey &program, const std::string &name);
 
 } // namespace pcmtap
 
