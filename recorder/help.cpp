@@ -27,7 +27,10 @@ int help_mode(const char *arg) {
   std::printf(
       "Records raw 16-bit little-endian stereo 44,100 Hz audio to standard\n"
       "output, which must not be a terminal. Run pcmtap alone to list the\n"
-      "inputs. %s\n"
+      "inputs, and choose one by its number or by its name as listed,\n"
+      "ignoring case: pcmtap \"USB Headset\". pcmtap \"What Zoom plays\"\n"
+      "records that program whenever it plays, waiting for it with\n"
+      "silence. %s\n"
       "Exit status: 0 after a complete recording or listing; 1 when the\n"
       "devices, the recording or the output failed; 2 for an input the\n"
       "device lacks, or an output that is a terminal.\n\n"

@@ -18,7 +18,10 @@ const char kHelp[] = R"(Usage: pcmtap # = use the device # from the list below
 
 Records raw 16-bit little-endian stereo 44,100 Hz audio to standard
 output, which must not be a terminal. Run pcmtap alone to list the
-inputs. Recording stops on Enter, at the end of standard input, or
+inputs, and choose one by its number or by its name as listed,
+ignoring case: pcmtap "USB Headset". pcmtap "What Zoom plays"
+records that program whenever it plays, waiting for it with
+silence. Recording stops on Enter, at the end of standard input, or
 on SIGINT or SIGTERM; a second signal ends pcmtap at once.
 
 Exit status: 0 after a complete recording or listing; 1 when the

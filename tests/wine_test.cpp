@@ -33,7 +33,10 @@ const char kHelp[] = R"(Usage: pcmtap # = use the device # from the list below
 
 Records raw 16-bit little-endian stereo 44,100 Hz audio to standard
 output, which must not be a terminal. Run pcmtap alone to list the
-inputs. Recording stops on Enter, at the end of standard input, or
+inputs, and choose one by its number or by its name as listed,
+ignoring case: pcmtap "USB Headset". pcmtap "What Zoom plays"
+records that program whenever it plays, waiting for it with
+silence. Recording stops on Enter, at the end of standard input, or
 on Ctrl+C, Ctrl+Break or closing the console window; a second
 one ends pcmtap at once.
 
