@@ -1,5 +1,6 @@
 #include "program_capture.h"
 
+#include "../engine/followed_program.h"
 #include "pulse_inputs.h"
 
 #include <time.h>
@@ -48,24 +49,13 @@ uint64_t now_ns() {
   return uint64_t(ts.tv_sec) * 1000000000u + uint64_t(ts.tv_nsec);
 }
 
-// Adds 16-bit samples as a sink mixes them, clipping at full scale.
-void add_saturated(unsigned char *dst, const unsigned char *src,
-                   size_t samples) {
-  for (size_t i = 0; i < samples; ++i) {
-    int16_t a, b;
-    std::memcpy(&a, dst + 2 * i, 2);
-    std::memcpy(&b, src + 2 * i, 2);
-    const auto sum = int16_t(std::clamp(int(a) + int(b), -32768, 32767));
-    std::memcpy(dst + 2 * i, &sum, 2);
-  }
-}
-
 class ProgramCapture final : public CaptureSource {
 public:
   ProgramCapture(std::string server, std::string name, unsigned rate,
                  unsigned channels)
       : server_(std::move(server)), name_(std::move(name)), rate_(rate),
-        channels_(channels) {}
+        channels_(channels),
+        presence_(name_, "has gone from the sound server") {}
   ~ProgramCapture() override { stop(); }
   ProgramCapture(const ProgramCapture &) = delete;
   ProgramCapture &operator=(const ProgramCapture &) = delete;
@@ -112,7 +102,6 @@ private:
   static void on_readable(pa_stream *, size_t, void *tap);
   static void on_state(pa_stream *stream, void *tap);
   void follow();
-  void say_where(bool plays, bool here);
   void attach(const PlayingStream &stream);
   void take_in(Tap &tap);
   bool any_alive() const;
@@ -131,9 +120,7 @@ private:
   std::unique_ptr<PulseConnection> connection_;
   std::vector<std::unique_ptr<Tap>> taps_;
   bool changed_ = false; // the server said the streams or clients changed
-  // Where the program is, as said: each change is said once.
-  enum class Presence { kUnknown, kAwaited, kPlaying, kGone };
-  Presence presence_ = Presence::kUnknown;
+  ProgramPresence presence_;
   uint64_t hole_frames_ = 0;
   // Every client seen playing the program's streams since it came: it has
   // gone once none of them is left.
@@ -176,7 +163,7 @@ int ProgramCapture::start() {
                                                   nullptr, nullptr)))
       return connection_error();
   }
-  presence_ = Presence::kUnknown;
+  presence_.restart();
   hole_frames_ = silence_written_ = 0;
   audio_end_ns_ = now_ns();
   clients_.clear();
@@ -257,32 +244,8 @@ void ProgramCapture::follow() {
                std::find(clients_.begin(), clients_.end(), c.index) !=
                    clients_.end();
       });
-  say_where(plays, here);
-}
-
-// Whether the program plays, at the start only when it does not, and
-// from then on each time it comes or leaves.
-void ProgramCapture::say_where(bool plays, bool here) {
-  const std::string quoted = "\"" + name_ + "\"";
-  std::string said;
-  if (plays && presence_ != Presence::kPlaying) {
-    if (presence_ == Presence::kAwaited)
-      said = quoted + " plays now; recording it";
-    else if (presence_ == Presence::kGone)
-      said = quoted + " plays again; recording it";
-    presence_ = Presence::kPlaying;
-  } else if (!plays && presence_ == Presence::kUnknown) {
-    said =
-        "waiting for " + quoted + " to play; recording silence until it does";
-    presence_ = Presence::kAwaited;
-  } else if (!here && presence_ == Presence::kPlaying) {
-    said = quoted + " has gone from the sound server; recording silence "
-                    "until it plays again";
-    presence_ = Presence::kGone;
+  if (presence_.update(plays, here))
     clients_.clear();
-  }
-  if (!said.empty())
-    std::fprintf(stderr, "pcmtap: %s\n", said.c_str());
 }
 
 // The monitor source is named: without a name libpulse would ask for

@@ -1,5 +1,6 @@
 #include "pulse_backend.h"
 
+#include "../engine/chosen_capture.h"
 #include "program_capture.h"
 #include "pulse_capture.h"
 #include "pulse_inputs.h"
@@ -7,51 +8,6 @@
 #include <cstdlib>
 
 namespace pcmtap {
-namespace {
-
-// The device is opened before an input is chosen: what it records, a
-// source or a program, is decided when the recording starts.
-class ChosenCapture final : public CaptureSource {
-public:
-  ChosenCapture(std::string server, std::shared_ptr<const PulseChoice> choice,
-                unsigned rate, unsigned channels)
-      : server_(std::move(server)), choice_(std::move(choice)),
-        source_(
-            std::make_unique<PulseCapture>(server_, choice_, rate, channels)) {}
-
-  unsigned channels() const override { return source_->channels(); }
-  unsigned rate() const override { return source_->rate(); }
-  size_t max_read_frames() const override { return source_->max_read_frames(); }
-  unsigned buffer_millis() const override { return source_->buffer_millis(); }
-  int start() override {
-    if (choice_->program_chosen && !program_) {
-      source_->stop();
-      source_ = make_program_capture(server_, choice_->program_name,
-                                     source_->rate(), source_->channels());
-      program_ = true;
-    }
-    return source_->start();
-  }
-  int wait(const Wakeup &stop) override { return source_->wait(stop); }
-  long available() override { return source_->available(); }
-  long pending() override { return source_->pending(); }
-  long read(void *dst, size_t max_frames, DeviceLosses *lost) override {
-    return source_->read(dst, max_frames, lost);
-  }
-  void release_held_audio() override { source_->release_held_audio(); }
-  void stop() override { source_->stop(); }
-  const char *error_text(int err) const override {
-    return source_->error_text(err);
-  }
-
-private:
-  const std::string server_;
-  const std::shared_ptr<const PulseChoice> choice_;
-  std::unique_ptr<CaptureSource> source_;
-  bool program_ = false;
-};
-
-} // namespace
 
 int PulseBackend::connect(const PulseTarget &target, unsigned timeout_ms,
                           std::unique_ptr<PulseBackend> *out) {
@@ -99,8 +55,20 @@ int PulseBackend::open_capture(unsigned rate, unsigned channels,
       return err;
     choice_->source = state.name;
   }
-  *out =
-      std::make_unique<ChosenCapture>(target_.server, choice_, rate, channels);
+  // What it records, a source or a program, is decided when the recording
+  // starts.
+  auto source =
+      std::make_unique<PulseCapture>(target_.server, choice_, rate, channels);
+  *out = std::make_unique<ChosenCapture>(
+      std::move(source),
+      [server = target_.server, choice = choice_, rate, channels,
+       chosen = false]() mutable -> std::unique_ptr<CaptureSource> {
+        if (!choice->program_chosen || chosen)
+          return nullptr;
+        chosen = true;
+        return make_program_capture(server, choice->program_name, rate,
+                                    channels);
+      });
   return 0;
 }
 
