@@ -36,6 +36,19 @@ public:
   virtual bool source_ended() { return false; }
 };
 
+// The clock a recording keeps time by where it has no stream of its own to
+// wait on, as a program's while none of its processes plays.
+class Clock {
+public:
+  virtual ~Clock() = default;
+
+  // The performance counter, in 100 ns units, as CaptureStream::now().
+  virtual UINT64 now() = 0;
+  // Waits at most `millis` for `stop`: WAIT_OBJECT_0 for it, WAIT_TIMEOUT
+  // or WAIT_FAILED.
+  virtual DWORD wait(HANDLE stop, DWORD millis) = 0;
+};
+
 // Opens an initialized stream, not started, of 16-bit samples: what
 // endpoint `id` records, or with `loopback` what it plays.
 using CaptureStreamOpener = std::function<HRESULT(
@@ -54,6 +67,7 @@ HRESULT open_capture_stream(const std::wstring &id, bool loopback,
                             std::shared_ptr<CaptureStream> *out);
 HRESULT open_process_stream(DWORD pid, unsigned rate, unsigned channels,
                             std::shared_ptr<CaptureStream> *out);
+std::shared_ptr<Clock> windows_clock();
 
 } // namespace pcmtap
 

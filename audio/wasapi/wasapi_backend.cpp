@@ -1,7 +1,9 @@
 #include "wasapi_backend.h"
 
+#include "../engine/chosen_capture.h"
 #include "endpoint_api.h"
 #include "endpoint_inputs.h"
+#include "program_capture.h"
 #include "session_api.h"
 #include "wasapi_capture.h"
 #include "wasapi_errors.h"
@@ -37,7 +39,16 @@ WasapiBackend::open(std::shared_ptr<EndpointApi> api, int *why) {
 
 int WasapiBackend::open_capture(unsigned rate, unsigned channels,
                                 std::unique_ptr<CaptureSource> *out) {
-  *out = make_wasapi_capture(rate, channels, choice_);
+  // What it records, an endpoint or a program, is decided when the
+  // recording starts.
+  *out = std::make_unique<ChosenCapture>(
+      make_wasapi_capture(rate, channels, choice_),
+      [choice = choice_, rate, channels]() -> std::unique_ptr<CaptureSource> {
+        if (choice->program.empty())
+          return nullptr;
+        return make_program_capture(rate, channels, choice->program,
+                                    open_session_api());
+      });
   return 0;
 }
 

@@ -11,70 +11,46 @@
 // Windows 10 1703 a loopback stream's event never fires, so the stream is
 // looked at on a timer as well.
 //
-// A program's stream (a process loopback) is a loopback too: it gives
-// packets while the program plays, on whichever of its streams, and none
-// while it is silent.  When the process ends, that is said once, and the
-// recording goes on, silent by the clock, until the stop, whatever the
-// stream does then.
+// A process's stream (a process loopback) is a loopback too: it gives
+// packets while the process plays, on whichever of its streams, and none
+// while it is silent.  Once the process has ended the recording goes on,
+// silent by the clock, whatever the stream does then: a program's
+// recording (program_capture.h) closes it.
 #include "wasapi_capture.h"
 
 #include "endpoint_inputs.h"
-#include "wasapi_errors.h"
 
 #include <audioclient.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <vector>
 
 namespace pcmtap {
 namespace {
 
-// Blocks of at most 50 ms.
-const unsigned kMaxReadMillis = 50;
-// The engine signals every period (10 ms); the audio is handed on once
-// this much is in, so that the thread that writes it wakes for a fifth as
-// many pieces.
-const unsigned kHandOnMillis = 40;
 // The timeout only makes sure that a stream that stopped signalling, as
 // one whose endpoint went away may, is looked at again within a second.
 const DWORD kWaitMillis = 250;
 // A loopback stream with no packet for this long has nothing playing; a
 // late period of a busy engine comes well within it.
 const UINT64 kSilenceTicks = 200 * 10000;
-// Silence is written up to this long before now, since a packet recorded
-// just before now may still be on its way; with the 40 ms timer, what has
-// been written is never more than 50 ms behind.
-const UINT64 kSilenceLagTicks = 10 * 10000;
-const UINT64 kTicksPerSecond = 10000000;
 
-class WasapiCapture final : public CaptureSource {
+class WasapiCapture final : public WasapiSource {
 public:
   WasapiCapture(unsigned rate, unsigned channels,
                 std::shared_ptr<const EndpointChoice> choice,
                 CaptureStreamOpener open, ProcessStreamOpener open_process)
-      : rate_(rate), channels_(channels), choice_(std::move(choice)),
+      : WasapiSource(rate, channels), choice_(std::move(choice)),
         open_(std::move(open)), open_process_(std::move(open_process)) {}
   ~WasapiCapture() override { stop(); }
-  WasapiCapture(const WasapiCapture &) = delete;
-  WasapiCapture &operator=(const WasapiCapture &) = delete;
-
-  unsigned channels() const override { return channels_; }
-  unsigned rate() const override { return rate_; }
-  size_t max_read_frames() const override {
-    return size_t{rate_} * kMaxReadMillis / 1000;
-  }
 
   int start() override;
   int wait(const Wakeup &stop) override;
   long available() override;
   long read(void *dst, size_t max_frames, DeviceLosses *lost) override;
   void stop() override;
-  const char *error_text(int err) const override {
-    return wasapi_error_text(err);
-  }
 
 private:
   HRESULT stream_padding(UINT32 *frames);
@@ -84,22 +60,17 @@ private:
                       DeviceLosses *lost);
   void keep_time(UINT64 start, bool anew, UINT64 position, DeviceLosses *lost);
   UINT64 silence_due(UINT64 now) const;
-  UINT64 frames_in(UINT64 ticks) const {
-    return ticks * rate_ / kTicksPerSecond;
-  }
   UINT64 ticks_of(UINT64 frames) const {
     return frames * kTicksPerSecond / rate_;
   }
   UINT64 next_frame_time() const { return anchor_ + ticks_of(since_anchor_); }
 
-  const unsigned rate_;
-  const unsigned channels_;
   std::shared_ptr<const EndpointChoice> choice_;
   CaptureStreamOpener open_;
   ProcessStreamOpener open_process_;
   std::shared_ptr<CaptureStream> stream_;
   bool running_ = false;
-  bool ended_ = false; // the program recorded has ended
+  bool ended_ = false; // the process recorded has ended
   // The device position the next packet should start at, once one came.
   bool have_position_ = false;
   UINT64 next_position_ = 0;
@@ -148,7 +119,7 @@ int WasapiCapture::start() {
   return 0;
 }
 
-// Once the program has ended, a stream that fails has nothing more.
+// Once the process has ended, a stream that fails has nothing more.
 HRESULT WasapiCapture::stream_padding(UINT32 *frames) {
   HRESULT hr = stream_->padding(frames);
   if (FAILED(hr) && ended_) {
@@ -159,12 +130,7 @@ HRESULT WasapiCapture::stream_padding(UINT32 *frames) {
 }
 
 void WasapiCapture::note_the_end() {
-  if (choice_->pid == 0 || ended_ || !stream_->source_ended())
-    return;
-  ended_ = true;
-  std::fprintf(stderr,
-               "pcmtap: %s has ended; recording silence until the stop\n",
-               choice_->program.c_str());
+  ended_ = ended_ || (choice_->pid != 0 && stream_->source_ended());
 }
 
 void WasapiCapture::stop() {

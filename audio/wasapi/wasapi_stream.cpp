@@ -69,6 +69,22 @@ HRESULT open_stream(const std::wstring &id, bool loopback, unsigned rate,
 namespace pcmtap {
 namespace {
 
+UINT64 performance_ticks() {
+  LARGE_INTEGER count, frequency;
+  QueryPerformanceCounter(&count);
+  QueryPerformanceFrequency(&frequency);
+  const UINT64 c = UINT64(count.QuadPart), f = UINT64(frequency.QuadPart);
+  return c / f * 10000000 + c % f * 10000000 / f;
+}
+
+class WindowsClock final : public Clock {
+public:
+  UINT64 now() override { return performance_ticks(); }
+  DWORD wait(HANDLE stop, DWORD millis) override {
+    return WaitForSingleObject(stop, millis);
+  }
+};
+
 class WindowsCaptureStream final : public CaptureStream {
 public:
   WindowsCaptureStream(WasapiStream stream, HANDLE event, HANDLE process,
@@ -115,13 +131,7 @@ public:
     HANDLE handles[] = {event_, stop};
     return WaitForMultipleObjects(2, handles, FALSE, millis);
   }
-  UINT64 now() override {
-    LARGE_INTEGER count, frequency;
-    QueryPerformanceCounter(&count);
-    QueryPerformanceFrequency(&frequency);
-    const UINT64 c = UINT64(count.QuadPart), f = UINT64(frequency.QuadPart);
-    return c / f * 10000000 + c % f * 10000000 / f;
-  }
+  UINT64 now() override { return performance_ticks(); }
   bool source_ended() override {
     return process_ && WaitForSingleObject(process_, 0) == WAIT_OBJECT_0;
   }
@@ -156,6 +166,10 @@ HRESULT open_capture_stream(const std::wstring &id, bool loopback,
   HRESULT hr = open_stream(id, loopback, rate, channels, &stream);
   return FAILED(hr) ? hr
                     : make_capture_stream(std::move(stream), nullptr, 0, out);
+}
+
+std::shared_ptr<Clock> windows_clock() {
+  return std::make_shared<WindowsClock>();
 }
 
 } // namespace pcmtap

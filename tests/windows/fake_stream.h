@@ -6,7 +6,9 @@
 // 1703), and drop what does not fit a full buffer, as Windows does, marking
 // the next packet a discontinuity.  As a program's stream (a process
 // loopback) it can start each stretch of sound at position 0, as a new
-// stream of the program's, and have its process end.
+// stream of the program's, and have its process end.  Streams that share
+// a clock run side by side, each from when it was made, its frames
+// numbered by the clock.
 #ifndef PCMTAP_TESTS_WINDOWS_FAKE_STREAM_H
 #define PCMTAP_TESTS_WINDOWS_FAKE_STREAM_H
 
@@ -17,14 +19,34 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace pcmtap {
 
+// A performance counter that moves only as the test, or a wait, moves it.
+class FakeClock final : public Clock {
+public:
+  static const UINT64 kStartTicks = 987654321000;
+  UINT64 ticks = 0; // since the start
+
+  UINT64 now() override { return kStartTicks + ticks; }
+  DWORD wait(HANDLE stop, DWORD millis) override {
+    if (WaitForSingleObject(stop, 0) == WAIT_OBJECT_0)
+      return WAIT_OBJECT_0;
+    ticks += UINT64{millis} * 10000;
+    return WAIT_TIMEOUT;
+  }
+};
+
 class FakeStream final : public CaptureStream {
 public:
   static const UINT64 kTicksPerSecond = 10000000;
-  static const UINT64 kStartTicks = 987654321000; // a performance counter
+
+  explicit FakeStream(
+      std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>())
+      : clock_(std::move(clock)),
+        made_(clock_->ticks * 44100 / kTicksPerSecond), stream_start_(made_) {}
 
   UINT32 buffer = 44100; // a second
   UINT32 period = 441;   // 10 ms
@@ -35,11 +57,13 @@ public:
   UINT64 wine_flags_at = UINT64(-1);
   DWORD flags = 0; // on every packet, such as AUDCLNT_BUFFERFLAGS_SILENT
   // Whether anything plays in the period that begins at this time (in
-  // frames); a period where nothing does brings no packet.
+  // frames since the clock's start); a period where nothing does brings no
+  // packet.
   std::function<bool(UINT64 at)> plays = [](UINT64) { return true; };
   // Whether the position counts such periods too; where it does not, its
   // jump after a full stream is what was dropped alone.
   bool silence_moves_position = true;
+  uint32_t mask = ~0u; // of each frame: 0xFFFF counts in the left channel
 
   // A program's: each stretch of sound after a silence a new stream, its
   // positions from 0; and its process ending at this position, after which
@@ -57,11 +81,13 @@ public:
     return S_OK;
   }
   HRESULT padding(UINT32 *frames) override {
+    advance_to(clock_->ticks);
     *frames = queued();
     return failing() ? after_end : S_OK;
   }
   HRESULT get_buffer(BYTE **data, UINT32 *frames, DWORD *packet_flags,
                      UINT64 *position, UINT64 *qpc) override {
+    advance_to(clock_->ticks);
     if (failing())
       return after_end;
     if (taken_)
@@ -75,7 +101,8 @@ public:
     *frames = UINT32(p.frames.size());
     *packet_flags = p.flags;
     *position = p.position;
-    *qpc = kStartTicks + ticks_of(p.at) + (p.at == wine_flags_at ? 50000 : 0);
+    *qpc = FakeClock::kStartTicks + ticks_of(p.at) +
+           (p.at == wine_flags_at ? 50000 : 0);
     taken_ = true;
     return S_OK;
   }
@@ -92,7 +119,8 @@ public:
   DWORD wait(HANDLE stop, DWORD millis) override {
     if (WaitForSingleObject(stop, 0) == WAIT_OBJECT_0)
       return WAIT_OBJECT_0 + 1;
-    const UINT64 until = ticks_ + UINT64{millis} * 10000;
+    advance_to(clock_->ticks);
+    const UINT64 until = clock_->ticks + UINT64{millis} * 10000;
     while (event_fires && !signalled_) {
       const UINT64 next = ticks_of(made_ + period);
       if (next > until)
@@ -106,11 +134,14 @@ public:
     advance_to(until);
     return WAIT_TIMEOUT;
   }
-  UINT64 now() override { return kStartTicks + ticks_; }
-  bool source_ended() override { return made_ >= ends_at; }
+  UINT64 now() override { return clock_->now(); }
+  bool source_ended() override {
+    advance_to(clock_->ticks);
+    return made_ >= ends_at;
+  }
 
   // Time passing with nobody reading.
-  void advance(UINT64 millis) { advance_to(ticks_ + millis * 10000); }
+  void advance(UINT64 millis) { advance_to(clock_->ticks + millis * 10000); }
 
 private:
   struct Packet {
@@ -131,10 +162,10 @@ private:
       n += UINT32(p.frames.size());
     return n;
   }
-  // Each period that has ended by now becomes a packet.
+  // Each period that has ended by then becomes a packet.
   void advance_to(UINT64 ticks) {
-    ticks_ = ticks;
-    while (ticks_of(made_ + period) <= ticks_) {
+    clock_->ticks = ticks;
+    while (ticks_of(made_ + period) <= ticks) {
       const UINT64 at = made_;
       made_ += period;
       if (!plays(at) || queued() + period > buffer) {
@@ -150,7 +181,7 @@ private:
       Packet p{at, at - stream_start_ - unplayed_, flags,
                std::vector<uint32_t>(period)};
       for (UINT32 i = 0; i < period; ++i)
-        p.frames[i] = uint32_t(at + i + 1);
+        p.frames[i] = uint32_t(at + i + 1) & mask;
       if ((discontinuity_ && flags_discontinuity) || at == wine_flags_at)
         p.flags |= AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY;
       discontinuity_ = false;
@@ -159,14 +190,14 @@ private:
     }
   }
 
-  UINT64 ticks_ = 0;    // since the start
-  UINT64 made_ = 0;     // frames of the periods that have ended
+  std::shared_ptr<FakeClock> clock_;
+  UINT64 made_;         // frames of the periods that have ended
   UINT64 unplayed_ = 0; // of them, those the position left out
   std::deque<Packet> packets_;
   bool taken_ = false;
   bool signalled_ = false;
   bool discontinuity_ = false;
-  UINT64 stream_start_ = 0; // where the positions count from
+  UINT64 stream_start_; // where the positions count from
 };
 
 } // namespace pcmtap
