@@ -2,11 +2,12 @@
 
 #include "../engine/input_types.h"
 #include "display_text.h"
+#include "session_programs.h"
 #include "wasapi_errors.h"
 
 #include <algorithm>
 #include <cstdio>
-#include <cwchar>
+#include <cstdlib>
 
 namespace pcmtap {
 namespace {
@@ -14,69 +15,10 @@ namespace {
 const unsigned kRate = 44100;
 const unsigned kChannels = 2;
 
-struct Program {
-  DWORD pid;
-  std::wstring name;
-  std::wstring executable;
-  bool displayed; // named by a session's display name
-};
-
-bool same_name(const std::wstring &a, const std::wstring &b) {
-  return _wcsicmp(a.c_str(), b.c_str()) == 0;
-}
-
-// A path's last part, the file's name.
-std::wstring file_name(const std::wstring &path) {
-  return path.substr(path.find_last_of(L"\\/") + 1);
-}
-
-// One program per process, named as Windows' volume mixer names it: by a
-// session's display name (unless that is a reference to a resource,
-// "@%SystemRoot%\..."), else by the file it runs.  Two alike get the
-// file's name beside, then a number, in the order of their names and
-// then of their processes, so that the same programs get the same
-// numbers.
-std::vector<Program> programs_of(const std::vector<AudioSession> &sessions) {
-  std::vector<Program> programs;
-  for (const AudioSession &session : sessions) {
-    const std::wstring executable = file_name(session.executable);
-    const bool displayed =
-        !session.display_name.empty() && session.display_name[0] != L'@';
-    auto same =
-        std::find_if(programs.begin(), programs.end(),
-                     [&](const Program &p) { return p.pid == session.pid; });
-    if (same != programs.end()) {
-      if (displayed && !same->displayed)
-        *same = {session.pid, session.display_name, executable, true};
-      continue;
-    }
-    std::wstring name = displayed ? session.display_name
-                        : !executable.empty()
-                            ? executable
-                            : L"process " + std::to_wstring(session.pid);
-    programs.push_back({session.pid, name, executable, displayed});
-  }
-  std::vector<bool> repeated(programs.size());
-  for (size_t i = 0; i < programs.size(); ++i)
-    for (size_t j = 0; j < programs.size(); ++j)
-      repeated[i] = repeated[i] ||
-                    (i != j && same_name(programs[i].name, programs[j].name));
-  for (size_t i = 0; i < programs.size(); ++i)
-    if (repeated[i] && programs[i].displayed && !programs[i].executable.empty())
-      programs[i].name += L" (" + programs[i].executable + L")";
-  std::sort(programs.begin(), programs.end(),
-            [](const Program &a, const Program &b) {
-              const int order = _wcsicmp(a.name.c_str(), b.name.c_str());
-              return order != 0 ? order < 0 : a.pid < b.pid;
-            });
-  for (size_t i = 1, alike = 1; i < programs.size(); ++i) {
-    alike =
-        same_name(programs[i].name, programs[i - alike].name) ? alike + 1 : 1;
-    if (alike > 1)
-      programs[i].name += L" " + std::to_wstring(alike);
-  }
-  return programs;
-}
+// Said for a program where none can be recorded alone.
+const char kNoProcessLoopback[] =
+    "this Windows has no process loopback (Windows 10 build 20348 and later "
+    "have it)";
 
 } // namespace
 
@@ -112,8 +54,7 @@ EndpointInputs::EndpointInputs(std::shared_ptr<EndpointApi> api,
   for (Endpoint &endpoint : endpoints) {
     std::string shown = display_text(endpoint.name);
     DWORD type = endpoint_type(endpoint.form_factor, shown.c_str());
-    inputs_.push_back(
-        {std::move(endpoint), std::move(shown), type, false, 0, {}});
+    inputs_.push_back({std::move(endpoint), std::move(shown), type, false});
   }
   Endpoint capture;
   if (SUCCEEDED(api_->default_endpoint(eCapture, &capture)))
@@ -123,44 +64,61 @@ EndpointInputs::EndpointInputs(std::shared_ptr<EndpointApi> api,
   if (SUCCEEDED(api_->default_endpoint(eRender, &render))) {
     std::string shown =
         "What the computer plays (" + display_text(render.name) + ")";
-    inputs_.push_back({std::move(render),
-                       std::move(shown),
-                       BASS_INPUT_TYPE_WAVE,
-                       true,
-                       0,
-                       {}});
+    inputs_.push_back(
+        {std::move(render), std::move(shown), BASS_INPUT_TYPE_WAVE, true});
   }
   add_programs();
 }
 
+// The programs that play, and the one asked for by name while it does not.
+// Where none can be recorded, that one is listed still, to be refused with
+// the reason rather than taken for a name no input has.
 void EndpointInputs::add_programs() {
+  const char *wanted = std::getenv("PCMTAP_PROGRAM");
+  const bool asked = wanted && *wanted;
   std::vector<AudioSession> sessions;
-  if (!sessions_ || FAILED(sessions_->active_sessions(&sessions)) ||
-      sessions.empty())
+  const HRESULT listed =
+      sessions_ ? sessions_->active_sessions(&sessions) : S_OK;
+  if (!asked && (FAILED(listed) || sessions.empty()))
     return;
-  // Windows before 10 build 20348 has the sessions, and the call, but may
-  // not record a process: a stream of pcmtap.exe's own tells.
-  if (FAILED(sessions_->try_process(GetCurrentProcessId(), kRate, kChannels)))
-    return;
-  for (const Program &p : programs_of(sessions)) {
-    std::string program = display_text(p.name);
-    inputs_.push_back({Endpoint(), "What " + program + " plays",
-                       BASS_INPUT_TYPE_WAVE, true, p.pid, program});
-  }
+  const std::string refusal = program_refusal(listed);
+  std::vector<std::string> names;
+  if (refusal.empty())
+    names = program_names(processes_of(sessions));
+  if (asked && std::none_of(names.begin(), names.end(), [&](auto &name) {
+        return same_name(name, wanted);
+      }))
+    names.push_back(wanted);
+  for (const std::string &name : names)
+    inputs_.push_back({Endpoint(), "What " + name + " plays",
+                       BASS_INPUT_TYPE_WAVE, true, name, refusal});
 }
 
+// Why no program can be recorded here, or nothing.
+std::string EndpointInputs::program_refusal(HRESULT listed) const {
+  if (!sessions_)
+    return kNoProcessLoopback;
+  // Windows before 10 build 20348 has the sessions, and the call, but may
+  // not record a process: a stream of pcmtap.exe's own tells.
+  HRESULT hr = sessions_->try_process(GetCurrentProcessId(), kRate, kChannels);
+  if (FAILED(hr))
+    return std::string(kNoProcessLoopback) + ": " + wasapi_error_text(int(hr));
+  if (FAILED(listed))
+    return std::string("Windows' audio sessions cannot be listed: ") +
+           wasapi_error_text(int(listed));
+  return {};
+}
+
+// A program is followed by its name from the start, whether or not it
+// plays, so nothing is asked of its processes here.
 bool EndpointInputs::switch_on_program(const Input &input) {
-  // Asked now, as for what the computer plays; a program that has gone
-  // since the listing is refused here.
-  HRESULT hr = sessions_->try_process(input.pid, kRate, kChannels);
-  if (FAILED(hr)) {
+  if (!input.refusal.empty()) {
     std::fprintf(stderr, "pcmtap: what %s plays cannot be recorded: %s\n",
-                 input.program.c_str(), wasapi_error_text(int(hr)));
+                 input.program.c_str(), input.refusal.c_str());
     return false;
   }
   choice_->id.clear();
   choice_->loopback = true;
-  choice_->pid = input.pid;
   choice_->program = input.program;
   return true;
 }
@@ -176,7 +134,7 @@ DWORD EndpointInputs::flags(size_t i) {
 
 bool EndpointInputs::switch_on(size_t i) {
   const Input &input = inputs_[i];
-  if (input.pid != 0)
+  if (!input.program.empty())
     return switch_on_program(input);
   if (input.endpoint.unplugged) {
     std::fprintf(stderr,
@@ -208,7 +166,6 @@ bool EndpointInputs::switch_on(size_t i) {
   }
   choice_->id = input.endpoint.id;
   choice_->loopback = input.loopback;
-  choice_->pid = 0;
   choice_->program.clear();
   return true;
 }

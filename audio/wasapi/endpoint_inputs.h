@@ -1,7 +1,9 @@
 // The inputs on Windows: every recording endpoint that is active or
-// unplugged, in the enumerator's order, then what the computer plays, a
+// unplugged, in the order of their ids, then what the computer plays, a
 // loopback of the default playback endpoint, then what each program that
-// plays there plays, a process loopback.  Endpoints can all record at
+// plays there plays, by its name, and the program asked for by name
+// (PCMTAP_PROGRAM, which the front end sets for "What Zoom plays") while
+// it plays nothing, to wait for.  Endpoints can all record at
 // once, so nothing is ever switched off: switching one on chooses what this
 // process records, and unmutes it.  Windows' default endpoint, which the
 // '+' marks, is left as the user set it.
@@ -23,16 +25,18 @@ namespace pcmtap {
 struct EndpointChoice {
   std::wstring id;
   bool loopback = false;
-  // A program's: its process, and its name for messages.
-  DWORD pid = 0;
+  // A program's: the name its processes are followed by.
   std::string program;
+  // One process's stream (a process loopback), as a program's recording
+  // opens one for each of its processes.
+  DWORD pid = 0;
 };
 
 class EndpointInputs final : public Inputs {
 public:
   // Unreadable endpoints are left out; the loopback input is there only
-  // where there is a default playback endpoint, and the programs' only
-  // where `sessions` (null: none) can record them.
+  // where there is a default playback endpoint, and the programs that play
+  // only where `sessions` (null: none) can record them.
   EndpointInputs(std::shared_ptr<EndpointApi> api,
                  std::shared_ptr<EndpointChoice> choice,
                  std::shared_ptr<SessionApi> sessions = nullptr);
@@ -49,11 +53,12 @@ private:
     std::string name; // as it is printed
     DWORD type;
     bool loopback;
-    DWORD pid = 0;       // a program's
-    std::string program; // its name alone
+    std::string program = {}; // a program's name alone
+    std::string refusal = {}; // why it cannot be recorded, or empty
   };
 
   void add_programs();
+  std::string program_refusal(HRESULT listed) const;
   bool switch_on_program(const Input &input);
 
   std::shared_ptr<EndpointApi> api_;

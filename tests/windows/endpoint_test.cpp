@@ -5,6 +5,7 @@
 #include "fake_sessions.h"
 #include "wasapi/endpoint_inputs.h"
 #include "wasapi/process_loopback.h"
+#include "wasapi/wasapi_errors.h"
 #include "windows/choose_backend.h"
 #include "winmm/winmm_backend.h"
 
@@ -14,6 +15,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <string>
@@ -165,12 +167,14 @@ struct Programs : Endpoints {
   }
 };
 
-// Catches a program listed once per session, named by a resource
-// reference, by nothing, or by its executable's path (or a separator left
-// before the file's name), two programs of one name told apart by nothing
-// or by their process ids (which change from run to run), numbers that
-// follow the sessions' order, and a program listed as on.
-TEST(ProgramInputs, OnePerProcessAfterWhatTheComputerPlaysByName) {
+// Catches a program listed once per session or per process (chrome.exe's
+// two), named by a resource reference, by nothing, or by its executable's
+// path (or a separator left before the file's name), two programs of one
+// name told apart by nothing or by their process ids (which change from
+// run to run), numbers that follow the sessions' order, a program listed
+// as on, and one asked for by name (PCMTAP_PROGRAM) that plays listed
+// twice.
+TEST(ProgramInputs, OnePerProgramAfterWhatTheComputerPlaysByName) {
   Programs s;
   const std::vector<std::string> expected = {
       "Microphone Array",
@@ -178,7 +182,6 @@ TEST(ProgramInputs, OnePerProcessAfterWhatTheComputerPlaysByName) {
       "USB Headset",
       "What the computer plays (Speakers)",
       "What chrome.exe plays",
-      "What chrome.exe 2 plays",
       "What Firefox plays",
       "What process 50 plays",
       "What svchost.exe plays",
@@ -186,52 +189,73 @@ TEST(ProgramInputs, OnePerProcessAfterWhatTheComputerPlaysByName) {
       "What Teams (teams.exe) plays"};
   EXPECT_EQ(s.names(), expected);
   std::reverse(s.sessions->sessions.begin(), s.sessions->sessions.end());
+  putenv(const_cast<char *>("PCMTAP_PROGRAM=FIREFOX"));
   EXPECT_EQ(s.names(), expected);
+  putenv(const_cast<char *>("PCMTAP_PROGRAM="));
   EndpointInputs inputs(s.fake, s.choice, s.sessions);
   for (size_t i = 4; i < inputs.count(); ++i)
     EXPECT_EQ(inputs.flags(i), BASS_INPUT_TYPE_WAVE | BASS_INPUT_OFF) << i;
 }
 
-// Where they could not be recorded they are not listed: no session
-// manager (Wine's enumerator answers E_NOTIMPL), no process loopback
-// (Windows before 10 build 20348 refuses even pcmtap.exe's own), or no
-// process loopback call at all.  Catches programs listed there anyway.
-TEST(ProgramInputs, AbsentWhereTheyCannotBeRecorded) {
-  Programs wine;
+// Where programs cannot be recorded, those that play are not listed: no
+// session manager (Wine's enumerator answers E_NOTIMPL), no process
+// loopback (Windows before 10 build 20348 refuses even pcmtap.exe's own),
+// or no process loopback call at all.  The one asked for by name is, to be
+// refused with the reason.  Catches programs listed there anyway, the one
+// asked for left out (and its name taken for one no input has, recording
+// input 0), chosen, or refused without the reason.
+TEST(ProgramInputs, WhereNoneCanBeRecordedTheOneAskedForIsRefused) {
+  const std::string no_loopback = "this Windows has no process loopback "
+                                  "(Windows 10 build 20348 and later have it)";
+  Programs wine, old, none;
   wine.sessions->sessions_result = E_NOTIMPL;
-  EXPECT_EQ(wine.names().size(), 4u);
-  Programs old;
   old.sessions->refused[GetCurrentProcessId()] = E_INVALIDARG;
-  EXPECT_EQ(old.names().size(), 4u);
-  Programs none;
-  EXPECT_EQ(EndpointInputs(none.fake, none.choice).count(), 4u);
+  none.sessions = nullptr;
+  const std::pair<Programs *, std::string> cases[] = {
+      {&wine, std::string("Windows' audio sessions cannot be listed: ") +
+                  wasapi_error_text(int(E_NOTIMPL))},
+      {&old, no_loopback + ": " + wasapi_error_text(int(E_INVALIDARG))},
+      {&none, no_loopback}};
+  for (auto &[s, reason] : cases) {
+    SCOPED_TRACE(reason);
+    EXPECT_EQ(s->names().size(), 4u);
+    putenv(const_cast<char *>("PCMTAP_PROGRAM=Zoom"));
+    EndpointInputs inputs(s->fake, s->choice, s->sessions);
+    putenv(const_cast<char *>("PCMTAP_PROGRAM="));
+    ASSERT_EQ(inputs.count(), 5u);
+    EXPECT_STREQ(inputs.name(4), "What Zoom plays");
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(inputs.switch_on(4));
+    std::string err = testing::internal::GetCapturedStderr();
+    err.erase(std::remove(err.begin(), err.end(), '\r'), err.end());
+    EXPECT_EQ(err,
+              "pcmtap: what Zoom plays cannot be recorded: " + reason + "\n");
+    EXPECT_EQ(s->choice->id, L"mic");
+    EXPECT_TRUE(s->choice->program.empty());
+  }
 }
 
-// Catches a program's input recording an endpoint, or its pid, a refused
-// one chosen anyway or refused without saying which, and an endpoint
-// switched on after it still recording the program.
-TEST(ProgramInputs, SwitchingOnChoosesTheProcess) {
+// Catches a program's input recording an endpoint, or one process of it
+// rather than its name, the program asked for by name not listed while it
+// plays nothing, or not chosen, and an endpoint switched on after it still
+// recording the program.
+TEST(ProgramInputs, SwitchingOnChoosesTheProgramByItsName) {
   Programs s;
-  s.sessions->refused[39] = E_ACCESSDENIED;
+  putenv(const_cast<char *>("PCMTAP_PROGRAM=Zoom"));
   EndpointInputs inputs(s.fake, s.choice, s.sessions);
+  putenv(const_cast<char *>("PCMTAP_PROGRAM="));
   ASSERT_EQ(inputs.count(), 11u);
-  ASSERT_STREQ(inputs.name(6), "What Firefox plays");
-  EXPECT_TRUE(inputs.switch_on(6));
-  EXPECT_EQ(s.choice->pid, 10u);
-  EXPECT_TRUE(s.choice->loopback);
+  ASSERT_STREQ(inputs.name(5), "What Firefox plays");
+  EXPECT_TRUE(inputs.switch_on(5));
   EXPECT_EQ(s.choice->program, "Firefox");
-
-  testing::internal::CaptureStderr();
-  EXPECT_FALSE(inputs.switch_on(4));
-  const std::string err = testing::internal::GetCapturedStderr();
-  EXPECT_EQ(err.rfind("pcmtap: what chrome.exe plays cannot be recorded: ", 0),
-            0u)
-      << err;
-  EXPECT_EQ(s.choice->pid, 10u);
+  EXPECT_TRUE(s.choice->loopback);
+  ASSERT_STREQ(inputs.name(10), "What Zoom plays");
+  EXPECT_TRUE(inputs.switch_on(10));
+  EXPECT_EQ(s.choice->program, "Zoom");
 
   EXPECT_TRUE(inputs.switch_on(2));
   EXPECT_EQ(s.choice->id, L"usb");
-  EXPECT_EQ(s.choice->pid, 0u);
+  EXPECT_TRUE(s.choice->program.empty());
   EXPECT_FALSE(s.choice->loopback);
 }
 
