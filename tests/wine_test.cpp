@@ -46,9 +46,10 @@ device lacks, or an output that is a terminal.
 
 The inputs are Windows' recording endpoints, what the computer
 plays, and what each program playing now plays (Windows 10 build
-20348 and later); pcmtap N records input N in this run only,
-unmuting it, and leaves Windows' default device as it is.
-See README.md beside pcmtap.exe for more.
+20348 and later), which records each process of that name as it
+comes, with silence while none plays; pcmtap N records input N in
+this run only, unmuting it, and leaves Windows' default device as
+it is. See README.md beside pcmtap.exe for more.
 )";
 
 // Wine's client and the server share no memory (memfd and shm off on both
@@ -379,8 +380,10 @@ TEST_F(Wine, RecordsWhatTheComputerPlays) {
 // another program's; a program sees its own, but Wine's
 // ActivateAudioInterfaceAsync knows no process loopback device (0x80070002,
 // file not found), so pcmtap's inputs made in that program leave it out
-// too.  Catches a program listed where it cannot be recorded, and one left
-// out where it can.
+// too, and a program chosen by name is refused.  Catches a program listed
+// where it cannot be recorded, one left out where it can, and one chosen
+// by name taken for a name no input has (recording input 0) or refused
+// without the reason.
 TEST_F(Wine, AProgramThatPlaysIsListedOnlyWhereItCanBeRecorded) {
   auto playing = [](const std::string &out) {
     return out.find("playing\r\n") != std::string::npos;
@@ -415,6 +418,15 @@ TEST_F(Wine, AProgramThatPlaysIsListedOnlyWhereItCanBeRecorded) {
       out.find("process loopback 0x00000000\r\n") != std::string::npos;
   EXPECT_EQ(listed, records) << out;
   EXPECT_FALSE(records) << "Wine records a program now: test what it records";
+
+  Result refused = run(wine_pcmtap("what Zoom plays"), options());
+  EXPECT_EQ(wine_status(refused.status), 1);
+  EXPECT_EQ(refused.out, "");
+  EXPECT_EQ(refused.err, "pcmtap: what Zoom plays cannot be recorded: this "
+                         "Windows has no process loopback (Windows 10 build "
+                         "20348 and later have it): File not found\r\npcmtap: "
+                         "cannot switch on input 4; the inputs are left as "
+                         "they were\r\n");
 }
 
 // Through winmm, Wine's mixer gives the recording device no source lines,

@@ -12,8 +12,9 @@ const char *const kWaysToStop =
 const char *const kMoreHelp =
     "The inputs are Windows' recording endpoints, what the computer\n"
     "plays, and what each program playing now plays (Windows 10 build\n"
-    "20348 and later); pcmtap N records input N in this run only,\n"
-    "unmuting it, and leaves Windows' default device as it is.\n"
-    "See README.md beside pcmtap.exe for more.";
+    "20348 and later), which records each process of that name as it\n"
+    "comes, with silence while none plays; pcmtap N records input N in\n"
+    "this run only, unmuting it, and leaves Windows' default device as\n"
+    "it is. See README.md beside pcmtap.exe for more.";
 
 } // namespace pcmtap
