@@ -37,6 +37,7 @@ struct Collector {
   bool last_was_null = false;
   size_t stall_on_call = 0; // 0: never stall
   std::chrono::milliseconds stall{0};
+  size_t last = 0, shortest = SIZE_MAX; // of the blocks but the last one
 
   static BOOL CALLBACK proc(HRECORD, const void *buffer, DWORD length,
                             void *user) {
@@ -48,6 +49,9 @@ struct Collector {
     std::lock_guard<std::mutex> lock(self->mutex);
     ++self->calls;
     self->partial_frame |= length % 4 != 0;
+    if (self->last != 0)
+      self->shortest = std::min(self->shortest, self->last);
+    self->last = length;
     self->on_callers_thread |= std::this_thread::get_id() == self->caller;
     self->last_was_null = buffer == nullptr;
     if (buffer)
@@ -191,10 +195,14 @@ TEST_F(Library, ADeviceThatGoesAwayEndsTheRecordingWithANullBlock) {
 
 // A callback that stalls longer than the ring holds: a real-time device's
 // audio must not wait for it, so the excess is dropped as whole frames,
-// the stream goes on, and the loss is reported once, to the frame.
+// the stream goes on, and the loss is reported once, to the frame.  The
+// card's periods are 100 ms, longer than the 50 ms asked for: everything
+// goes out a period a call, the backlog too, where it wraps around the
+// ring's end as well.
 TEST_F(Library, AStallLongerThanTheRingLosesOnlyWhatDidNotFit) {
   VirtualDevices devices;
-  devices.capture_from_card({"realtime true", "buffer_frames 22050"});
+  devices.capture_from_card(
+      {"realtime true", "buffer_frames 22050", "min_period_frames 4410"});
   use(devices);
   auto capture =
       std::make_unique<AlsaCapture>(std::make_shared<AlsaChoice>(), 44100, 2);
@@ -220,6 +228,7 @@ TEST_F(Library, AStallLongerThanTheRingLosesOnlyWhatDidNotFit) {
                 double(gaps.lost) / 44100);
   EXPECT_EQ(err, expected);
   EXPECT_GT(gaps.lost, 44100u); // 3 s stalled, 1.5 s kept
+  EXPECT_EQ(collector.shortest, 4410u * 4);
 }
 
 // A device that holds audio when the recording starts, and then delivers

@@ -27,8 +27,7 @@ struct PcmCloser {
 };
 using PcmHandle = std::unique_ptr<snd_pcm_t, PcmCloser>;
 
-int configure(snd_pcm_t *pcm, unsigned rate, unsigned channels,
-              snd_pcm_uframes_t *buffer_frames) {
+int configure(snd_pcm_t *pcm, unsigned rate, unsigned channels) {
   snd_pcm_hw_params_t *hw;
   snd_pcm_hw_params_alloca(&hw);
   int err;
@@ -48,8 +47,8 @@ int configure(snd_pcm_t *pcm, unsigned rate, unsigned channels,
   if ((err = snd_pcm_hw_params(pcm, hw)) < 0)
     return err;
 
-  snd_pcm_uframes_t period_frames;
-  if ((err = snd_pcm_get_params(pcm, buffer_frames, &period_frames)) < 0)
+  snd_pcm_uframes_t buffer_frames, period_frames;
+  if ((err = snd_pcm_get_params(pcm, &buffer_frames, &period_frames)) < 0)
     return err;
   snd_pcm_sw_params_t *sw;
   snd_pcm_sw_params_alloca(&sw);
@@ -61,13 +60,13 @@ int configure(snd_pcm_t *pcm, unsigned rate, unsigned channels,
 }
 
 int open_configured(const char *name, unsigned rate, unsigned channels,
-                    PcmHandle *out, snd_pcm_uframes_t *buffer_frames) {
+                    PcmHandle *out) {
   snd_pcm_t *raw;
   int err = snd_pcm_open(&raw, name, SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK);
   if (err < 0)
     return err;
   PcmHandle pcm(raw);
-  if ((err = configure(pcm.get(), rate, channels, buffer_frames)) < 0)
+  if ((err = configure(pcm.get(), rate, channels)) < 0)
     return err;
   *out = std::move(pcm);
   return 0;
@@ -121,15 +120,14 @@ int AlsaCapture::open_device() {
 
 int AlsaCapture::open_default() {
   PcmHandle pcm;
-  snd_pcm_uframes_t buffer_frames = 0;
-  int err = open_configured(kDevice, rate_, channels_, &pcm, &buffer_frames);
+  int err = open_configured(kDevice, rate_, channels_, &pcm);
   // Only a device that exists but cannot take our format is worth a second
   // try through the plug converter.
   if (err == -EINVAL)
-    err = open_configured(kPlugDevice, rate_, channels_, &pcm, &buffer_frames);
+    err = open_configured(kPlugDevice, rate_, channels_, &pcm);
   if (err < 0)
     return err;
-  take(pcm.release(), buffer_frames);
+  take(pcm.release());
   return 0;
 }
 
@@ -139,23 +137,25 @@ int AlsaCapture::open_default() {
 int AlsaCapture::open_card(const AlsaCard &card) {
   label_ = card_label(card);
   PcmHandle pcm;
-  snd_pcm_uframes_t buffer_frames = 0;
-  int err = open_configured(card_device(card).c_str(), rate_, channels_, &pcm,
-                            &buffer_frames);
+  int err = open_configured(card_device(card).c_str(), rate_, channels_, &pcm);
   if (err == -ENOENT || err == -EINVAL)
-    err = open_configured(card_plug_device(card).c_str(), rate_, channels_,
-                          &pcm, &buffer_frames);
+    err =
+        open_configured(card_plug_device(card).c_str(), rate_, channels_, &pcm);
   if (err < 0)
     return err;
-  take(pcm.release(), buffer_frames);
+  take(pcm.release());
   return 0;
 }
 
-void AlsaCapture::take(snd_pcm_t *pcm, snd_pcm_uframes_t buffer_frames) {
+// A configured device, whose sizes are known.
+void AlsaCapture::take(snd_pcm_t *pcm) {
   pcm_ = pcm;
+  snd_pcm_uframes_t buffer_frames = 0, period_frames = 0;
+  snd_pcm_get_params(pcm, &buffer_frames, &period_frames);
   // A read larger than the device's buffer confuses some plugins.
   max_read_ = std::min(buffer_frames, kMaxReadFrames);
   buffer_millis_ = unsigned(buffer_frames * 1000 / rate_);
+  period_frames_ = period_frames;
 }
 
 // Before the device is open: as much as any read will be.

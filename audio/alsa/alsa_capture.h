@@ -32,6 +32,7 @@ public:
   unsigned rate() const override { return rate_; }
   size_t max_read_frames() const override;
   unsigned buffer_millis() const override { return buffer_millis_; }
+  size_t period_frames() const override { return period_frames_; }
 
   int start() override;
   int wait(const Wakeup &stop) override;
@@ -43,7 +44,7 @@ public:
 private:
   int open_default();
   int open_card(const AlsaCard &card);
-  void take(snd_pcm_t *pcm, snd_pcm_uframes_t buffer_frames);
+  void take(snd_pcm_t *pcm);
   int recover(int err, DeviceLosses *lost);
   uint64_t frames_lost_since_last_read() const;
 
@@ -53,6 +54,7 @@ private:
   unsigned channels_;
   size_t max_read_ = 0;
   unsigned buffer_millis_ = 1000;
+  size_t period_frames_ = 0;
   std::string label_;            // the card, for messages; empty for default
   mutable std::string message_;  // error_text()'s
   double last_read_time_ = 0;    // monotonic seconds

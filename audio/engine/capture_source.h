@@ -30,6 +30,9 @@ public:
   // How much audio the device keeps for us while nobody reads it: the
   // watcher looks at least four times in that long.
   virtual unsigned buffer_millis() const { return 1000; }
+  // How many frames the device hands over at a time, where it keeps to
+  // periods (a card's, a sound server's pieces); 0 where it does not say.
+  virtual size_t period_frames() const { return 0; }
 
   // All errors are negative errno values.
   virtual int start() = 0;

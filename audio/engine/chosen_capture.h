@@ -24,6 +24,7 @@ public:
   unsigned rate() const override { return source_->rate(); }
   size_t max_read_frames() const override { return source_->max_read_frames(); }
   unsigned buffer_millis() const override { return source_->buffer_millis(); }
+  size_t period_frames() const override { return source_->period_frames(); }
   int start() override {
     if (std::unique_ptr<CaptureSource> other = choose_()) {
       source_->stop();

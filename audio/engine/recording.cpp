@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <system_error>
@@ -17,8 +16,9 @@ namespace {
 // for few writes.
 const size_t kMaxBlockFrames = 16384;
 
-// A real-time device's audio goes out in blocks of at most this long, so
-// that a reader downstream hears it soon.
+// A real-time device's audio goes out in blocks this long, or of the
+// device's period where that is longer: short enough for a reader
+// downstream to hear it soon, whole so that it wakes once a block.
 const unsigned kRealTimeBlockMillis = 50;
 
 // A device that has this much audio at once, without running short, is
@@ -50,6 +50,7 @@ Recording::Recording(CaptureSource &source, HRECORD handle, RECORDPROC *proc,
       ring_(ring_bytes),
       scratch_(
           new unsigned char[source.max_read_frames() * source.frame_bytes()]),
+      block_(new unsigned char[kMaxBlockFrames * source.frame_bytes()]),
       max_block_(kMaxBlockFrames * source.frame_bytes()),
       losses_(source.rate()) {}
 
@@ -104,64 +105,67 @@ void Recording::device_loop() {
 }
 
 // Reads the device and hands its audio on until the stop; a negative
-// errno when the device failed.
+// errno when the device failed.  An unpaced device's audio goes out as it
+// is read; one not known yet is read on until it shows what it is.
 int Recording::record(std::unique_lock<std::mutex> &device) {
   while (!stop_requested_.load(std::memory_order_acquire) &&
          !consumer_done_.load(std::memory_order_acquire)) {
     const Pace pace = pace_.load(std::memory_order_relaxed);
-    if (pace != Pace::kUnknown && ring_.filled() != 0) {
-      // Between blocks of a backlog, whatever the device has is taken in
-      // first, without a wait: the device is read at every block, not only
-      // when the watcher finds the writer inside one.
-      long left = pace == Pace::kRealTime ? read_out(LONG_MAX) : 0;
-      if (left < 0)
-        return int(left);
-      deliver_one(device, left > 0);
-      continue;
-    }
-    long n = read_some(SIZE_MAX);
-    if (n < 0)
-      return int(n);
-    if (n == 0)
-      if (int err = source_.wait(stop_); err < 0)
-        return err;
+    int err = 0;
+    if (pace == Pace::kRealTime)
+      err = real_time_turn(device);
+    else if (pace == Pace::kUnpaced && ring_.filled() != 0)
+      deliver_one(device);
+    else if (long n = read_some(SIZE_MAX); n <= 0)
+      err = n < 0 ? int(n) : source_.wait(stop_);
+    if (err < 0)
+      return err;
   }
+  return 0;
+}
+
+// The device is read out at every turn, after every block of a backlog
+// too, so that it never overruns, however long the writes take; what it
+// has goes out once it makes a whole block, and otherwise waits in the
+// ring for the device's next period.  With the ring full, a block is left
+// in the device for the room the next block makes: a reader back from a
+// stall takes what came meanwhile in order.
+int Recording::real_time_turn(std::unique_lock<std::mutex> &device) {
+  const size_t block = max_block_.load(std::memory_order_relaxed);
+  if (long err = read_out(long(block / source_.frame_bytes())); err < 0)
+    return int(err);
+  if (ring_.filled() < block)
+    return source_.wait(stop_);
+  deliver_one(device);
   return 0;
 }
 
 // One block to the callback, the device let go meanwhile.  For a
 // real-time device the write timer is set, so that the watcher reads the
 // device should the callback take long; an unpaced one loses nothing by
-// waiting.  While the ring is full and audio was `left` in the device, the
-// timer runs on from the block that found it so, over the blocks that
-// follow: a reader that stays behind has the device read out, and what
-// does not fit dropped, at least once a look.  Losses are said here too,
-// where a message that blocks is covered.
-void Recording::deliver_one(std::unique_lock<std::mutex> &device, bool left) {
+// waiting.  Losses are said here too, where a message that blocks is
+// covered.
+void Recording::deliver_one(std::unique_lock<std::mutex> &device) {
   const bool real_time =
       pace_.load(std::memory_order_relaxed) == Pace::kRealTime;
   device.unlock();
   if (real_time) {
     writing_.store(true);
-    if (!timer_set_)
-      write_timer_.arm(look_millis_);
-    timer_set_ = true;
+    write_timer_.arm(look_millis_);
   }
   deliver_available();
   losses_.say_due();
   if (real_time) {
-    if (!left) {
-      write_timer_.disarm();
-      timer_set_ = false;
-    }
+    write_timer_.disarm();
     writing_.store(false);
     // The watcher, should it be reading, lets the device go at once.
     hand_back_.notify();
   }
   device.lock();
-  // Nobody else fills the ring now: each block comes into memory that is
-  // already in use, and in cache.
-  if (ring_.filled() == 0)
+  // Nobody else fills the ring now: what is left, less than a block, moves
+  // to the front, so that the next block comes into memory that is already
+  // in use, and in cache.
+  if (ring_.filled() < max_block_.load(std::memory_order_relaxed))
     ring_.rewind();
 }
 
@@ -203,12 +207,11 @@ void Recording::read_for_a_slow_write() {
     return;
   hand_back_.consume(); // what the last write's return may have left
   hand_back_.prepare_wait();
-  // A full ring means a stalled writer, whose audio is dropped as it comes;
-  // one with room is filled, and what does not fit waits in the device for
-  // another look.  On an error the device thread, back, meets it itself.
+  // The writer is held up for a look already: the device is emptied at
+  // each look, what does not fit the ring dropped as it comes.  On an error
+  // the device thread, back, meets it itself.
   while (writing_.load() && !stop_requested_.load(std::memory_order_acquire)) {
-    const bool full = ring_.free_region().size < source_.frame_bytes();
-    if (read_out(full ? 0 : LONG_MAX) < 0)
+    if (read_out(0) < 0)
       break;
     losses_.say_due(); // while the writer is held up, here
     if (source_.wait(hand_back_) < 0)
@@ -219,16 +222,20 @@ void Recording::read_for_a_slow_write() {
 
 // Reads what the device has now into the ring, also what reached it but
 // waits to be taken in (a server's pieces on their way).  Once the ring is
-// full, what is read is dropped: it is read on only while the device holds
-// at least `keep` frames, and the rest stays in the device for the room
-// the next block makes.  0 when the device was read out, 1 when audio was
-// left in it so, or an error the device did not recover from.
+// full, the device is read on, into scratch, and what is read dropped,
+// until it holds no more than `keep` frames (with none to keep, a device
+// that overran is restarted here too).  0, or an error the device did not
+// recover from.
 long Recording::read_out(long keep) {
   for (int i = 0; i < kMaxReadsPerReadOut; ++i) {
-    if (ring_.free_region().size < source_.frame_bytes() &&
-        source_.available() < keep)
-      return 1;
-    long n = read_some(SIZE_MAX);
+    size_t most = SIZE_MAX;
+    if (keep > 0 && ring_.free_region().size < source_.frame_bytes()) {
+      const long beyond = source_.available() - keep;
+      if (beyond <= 0)
+        return 0;
+      most = size_t(beyond);
+    }
+    long n = read_some(most);
     if (n < 0)
       return n;
     if (n == 0 && source_.available() <= 0)
@@ -304,8 +311,10 @@ size_t Recording::unpaced_proof_bytes() const {
 }
 
 size_t Recording::real_time_block_frames() const {
-  return std::max<size_t>(1,
-                          size_t(source_.rate()) * kRealTimeBlockMillis / 1000);
+  const size_t frames =
+      std::max(size_t(source_.rate()) * kRealTimeBlockMillis / 1000,
+               source_.period_frames());
+  return std::clamp<size_t>(frames, 1, kMaxBlockFrames);
 }
 
 // A full-ring episode is over: its loss is said once, with the others of
@@ -341,16 +350,16 @@ void Recording::drain_device() {
   read_some(0); // losses the device knows of only at the stop
 }
 
-// Hands the callback the next contiguous block of the ring.  False when the
-// ring was empty or the callback asked to stop.  Only the device thread
-// delivers.
+// Hands the callback the next block of the ring, in one piece.  False when
+// the ring was empty or the callback asked to stop.  Only the device
+// thread delivers.
 bool Recording::deliver_available() {
-  Region filled = ring_.filled_region();
-  if (filled.size == 0)
+  const size_t size =
+      std::min(ring_.filled(), max_block_.load(std::memory_order_relaxed));
+  if (size == 0)
     return false;
-  size_t size =
-      std::min(filled.size, max_block_.load(std::memory_order_relaxed));
-  BOOL go_on = proc_(handle_, filled.data, DWORD(size), user_);
+  const unsigned char *data = ring_.peek(size, block_.get());
+  BOOL go_on = proc_(handle_, data, DWORD(size), user_);
   ring_.release(size);
   if (!go_on) {
     consumer_done_.store(true, std::memory_order_release);

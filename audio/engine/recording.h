@@ -1,12 +1,16 @@
 // One running recording.  The device thread reads the capture device and
-// hands each block to the callback itself, one wake-up a block.  Around the
-// callback it sets a timer at a quarter of what the device keeps; a
-// watcher sleeps on that timer and, only should a callback take that long
-// (a reader downstream is slow or stalls), reads the device into the ring
-// at the device's pace until the callback is back.  Back from the
-// callback, the device thread delivers from the ring first.  The backlog
-// of a slow reader thus waits in the ring, where what does not fit is
-// dropped, counted and reported, never in a device or a server.
+// hands its audio to the callback itself, one wake-up a block: a real-time
+// device's in whole blocks of 50 ms (or of the device's period, where that
+// is longer), one write each, what is less than a block waiting in the
+// ring for the rest.  Around the callback it sets a timer at a quarter of
+// what the device keeps; a watcher sleeps on that timer and, only should a
+// callback take that long (a reader downstream is slow or stalls), reads
+// the device into the ring at the device's pace until the callback is
+// back.  Back from the callback, the device thread reads the device out
+// before the next block.  Whichever of the two reads, once the ring is
+// full it reads on and drops what does not fit: the backlog of a slow
+// reader waits in the ring, and its loss is counted and reported as the
+// output's, never left to overrun a device or a server.
 //
 // At the stop, whichever of the two holds the device reads what it had
 // captured by then (for a sound server, also what the server and libpulse
@@ -50,7 +54,8 @@ private:
   // The device thread.
   void device_loop();
   int record(std::unique_lock<std::mutex> &device);
-  void deliver_one(std::unique_lock<std::mutex> &device, bool left);
+  int real_time_turn(std::unique_lock<std::mutex> &device);
+  void deliver_one(std::unique_lock<std::mutex> &device);
   void finish(int err);
 
   // The watcher.
@@ -76,6 +81,8 @@ private:
   RingBuffer ring_;
   // Where a real-time device's audio goes when the ring is full.
   std::unique_ptr<unsigned char[]> scratch_;
+  // Where a block that wraps around the ring's end is put together.
+  std::unique_ptr<unsigned char[]> block_;
 
   Wakeup stop_;       // stop() -> device thread
   Wakeup watch_;      // stop() and the end -> watcher
@@ -83,12 +90,12 @@ private:
   Wakeup drain_;      // never notified: the drain waits on the device alone
   Timer write_timer_; // set while the callback runs -> watcher
   unsigned look_millis_ = 0;
-  bool timer_set_ = false; // the device thread's own
 
   std::atomic<bool> stop_requested_{false};
   std::atomic<bool> consumer_done_{false};
   std::atomic<bool> finished_{false};
-  // The largest block the callback is handed.
+  // The largest block the callback is handed; for a real-time device, also
+  // the least but for the last.
   std::atomic<size_t> max_block_;
   LossReport losses_;
 

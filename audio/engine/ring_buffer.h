@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstddef>
+#include <cstring>
 #include <memory>
 
 namespace pcmtap {
@@ -47,16 +48,30 @@ public:
     size_t offset = r & mask_;
     return {data_.get() + offset, std::min(w - r, capacity_ - offset)};
   }
+  // The first `n` filled bytes (at most filled()) in one piece: where they
+  // are, or where they wrap, copied into `spare`.
+  const unsigned char *peek(size_t n, unsigned char *spare) const {
+    Region filled = filled_region();
+    if (filled.size >= n)
+      return filled.data;
+    std::memcpy(spare, filled.data, filled.size);
+    std::memcpy(spare + filled.size, data_.get(), n - filled.size);
+    return spare;
+  }
   void release(size_t n) {
     read_.store(read_.load(std::memory_order_relaxed) + n,
                 std::memory_order_release);
   }
 
-  // Starts over at the beginning of the buffer, so that the memory in use
-  // stays small.  Only for an empty ring, and only while one thread is
-  // both its producer and its consumer.
+  // Moves what is filled to the beginning of the buffer, so that the
+  // memory in use stays small; a ring filled across its end stays as it
+  // is.  Only while one thread is both its producer and its consumer.
   void rewind() {
-    write_.store(0, std::memory_order_relaxed);
+    Region filled = filled_region();
+    if (filled.size != this->filled())
+      return;
+    std::memmove(data_.get(), filled.data, filled.size);
+    write_.store(filled.size, std::memory_order_relaxed);
     read_.store(0, std::memory_order_relaxed);
   }
 

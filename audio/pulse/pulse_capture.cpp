@@ -79,9 +79,11 @@ int PulseCapture::start() {
   note_suspended(pa_stream_is_suspended(stream_) == 1);
   read_ns_ = now_ns();
   const pa_buffer_attr *granted = pa_stream_get_buffer_attr(stream_);
-  if (granted)
+  if (granted) {
     buffer_millis_ = unsigned(pa_bytes_to_usec(granted->maxlength, &format) /
                               PA_USEC_PER_MSEC);
+    period_frames_ = granted->fragsize / frame_bytes();
+  }
   return 0;
 }
 

@@ -36,6 +36,7 @@ public:
   unsigned rate() const override { return rate_; }
   size_t max_read_frames() const override;
   unsigned buffer_millis() const override { return buffer_millis_; }
+  size_t period_frames() const override { return period_frames_; }
 
   int start() override;
   int wait(const Wakeup &stop) override;
@@ -68,6 +69,7 @@ private:
   pa_stream *stream_ = nullptr;
   // What the server keeps for the stream while nobody reads it.
   unsigned buffer_millis_ = 1000;
+  size_t period_frames_ = 0; // the pieces it sends
   // Answered by the server when asked: the bytes the stream had recorded
   // that we had not read yet; -1 without an answer.
   long long unread_answer_ = -1;

@@ -61,13 +61,13 @@ CheckSummary CheckedRecording::summary() {
   size_t at = out.rfind("frames=");
   if (at == std::string::npos)
     throw std::runtime_error("frame_check printed no summary: " + out);
-  unsigned long long v[7];
+  unsigned long long v[8];
   if (std::sscanf(&out[at],
                   "frames=%llu first=%llu gaps=%llu lost=%llu errors=%llu "
-                  "breaks=%llu partial=%llu",
-                  &v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &v[6]) != 7)
+                  "breaks=%llu partial=%llu shortest=%llu",
+                  &v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &v[6], &v[7]) != 8)
     throw std::runtime_error("unreadable summary: " + out.substr(at));
-  s = {v[0], v[1], v[2], v[3], v[4], v[5], v[6]};
+  s = {v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7]};
   return s;
 }
 
@@ -84,6 +84,7 @@ void expect_unplugging_ends_it(CheckedRecording &rec,
   EXPECT_EQ(s.gaps, 0u);
   EXPECT_EQ(s.errors, 0u);
   EXPECT_GE(s.frames, 44100u);
+  EXPECT_GE(s.shortest, 44100u / 20 * 4);
 }
 
 double stop_with_one_gap(CheckedRecording &rec) {

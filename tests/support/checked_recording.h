@@ -12,9 +12,11 @@
 
 namespace pcmtap::test {
 
+// What the frame checker saw; `shortest` is the fewest bytes it read at a
+// time, the last read left out.
 struct CheckSummary {
   uint64_t frames = 0, first = 0, gaps = 0, lost = 0, errors = 0, breaks = 0,
-           partial = 0;
+           partial = 0, shortest = 0;
 };
 
 class CheckedRecording {
@@ -80,6 +82,8 @@ std::string expect_a_slow_reader_to_get_all_up_to_the_stop(
 // Takes the card away under a recording of a second or more (creates its
 // `fail_file`) and checks that pcmtap ends on its own, with the reason and
 // every frame it had; the reason is the device's, then "No such device".
+// The reader keeps up, so each write reaches it whole: a block of 50 ms, but
+// for the last.
 void expect_unplugging_ends_it(CheckedRecording &rec,
                                const std::string &fail_file,
                                const std::string &device = "");

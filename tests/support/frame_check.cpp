@@ -10,13 +10,18 @@
 //          SIGUSR1 comes;  --progress FRAMES  print "progress N" lines;
 //          --skip-silence 1  leave out the silent frames before the first
 //          sound, which a source fed by hand gives until it is fed.
+// Unless paced, each read takes all the pipe holds, so that a piece read
+// is what the writer wrote at a time, or several such, while the reader
+// keeps up.
 // Prints one summary line at the end of input:
-//   frames=N first=F gaps=G lost=L errors=E breaks=B
+//   frames=N first=F gaps=G lost=L errors=E breaks=B partial=P shortest=S
+// where S is the fewest bytes a read but the last gave.
 #include "counting_check.h"
 
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -132,9 +137,11 @@ int main(int argc, char **argv) {
   sigaction(SIGUSR1, &faster, nullptr);
   Pace pace(rate);
   Checker checker(tone, period);
-  static unsigned char buffer[1 << 16];
+  // More than any pipe holds.
+  static unsigned char buffer[1 << 22];
   size_t held = 0; // bytes of a frame split across reads
   uint64_t bytes = 0, next_progress = progress;
+  size_t last = 0, shortest = SIZE_MAX;
   for (;;) {
     if (bytes >= stall_at) {
       std::this_thread::sleep_for(std::chrono::milliseconds(stall_ms));
@@ -144,6 +151,9 @@ int main(int argc, char **argv) {
         read(0, buffer + held, pace.next_read(bytes, sizeof buffer - held));
     if (n <= 0)
       break;
+    if (last != 0)
+      shortest = std::min(shortest, last);
+    last = size_t(n);
     bytes += uint64_t(n);
     size_t total = held + size_t(n), whole = total / 4 * 4;
     for (size_t i = 0; i < whole; i += 4) {
@@ -163,9 +173,10 @@ int main(int argc, char **argv) {
   }
   const Summary s = checker.summary();
   std::printf("frames=%llu first=%u gaps=%llu lost=%llu errors=%llu "
-              "breaks=%llu partial=%zu\n",
+              "breaks=%llu partial=%zu shortest=%zu\n",
               (unsigned long long)s.frames, s.first, (unsigned long long)s.gaps,
               (unsigned long long)s.lost, (unsigned long long)s.errors,
-              (unsigned long long)s.breaks, held);
+              (unsigned long long)s.breaks, held,
+              shortest == SIZE_MAX ? 0 : shortest);
   return 0;
 }
