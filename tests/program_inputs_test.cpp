@@ -105,6 +105,13 @@ protected:
     out->assign(reinterpret_cast<const char *>(v.data()), v.size() * 4);
     return mended;
   }
+  // Until pcmtap has written the counting frame `frame`.
+  static bool wrote_frame(Child &pcmtap, uint32_t frame) {
+    const std::string bytes(reinterpret_cast<const char *>(&frame), 4);
+    return pcmtap.wait_until([&](const std::string &out) {
+      return out.find(bytes) != std::string::npos;
+    });
+  }
   // Until the server has no record stream left, within a limit.
   bool no_record_stream_left() const {
     const auto limit =
@@ -258,11 +265,8 @@ TEST_P(ProgramInputs, FollowsTheProgramThroughASilenceToItsNextStreamAndAfter) {
        std::to_string(second) + ":" + std::to_string(second_frames)},
       1);
   Child pcmtap({PCMTAP_PATH, "1"}, options_);
-  uint32_t last = second + uint32_t(second_frames) - 1;
-  const std::string last_frame(reinterpret_cast<const char *>(&last), 4);
-  ASSERT_TRUE(pcmtap.wait_until([&](const std::string &out) {
-    return out.find(last_frame) != std::string::npos;
-  })) << pcmtap.err();
+  ASSERT_TRUE(wrote_frame(pcmtap, second + uint32_t(second_frames) - 1))
+      << pcmtap.err();
   player->close_stdin();
   EXPECT_EQ(player->wait(), 0) << player->err();
   const std::string gone = "pcmtap: \"Delta\" has gone from the sound server; "
@@ -320,11 +324,8 @@ TEST_P(ProgramInputs, AProgramByNameIsAwaitedAndRecordedWheneverItPlays) {
     std::this_thread::sleep_for(std::chrono::seconds(2));
     auto player = play(
         "Late", "", {std::to_string(first) + ":" + std::to_string(frames)}, 1);
-    uint32_t last = first + uint32_t(frames) - 1;
-    const std::string last_frame(reinterpret_cast<const char *>(&last), 4);
-    ASSERT_TRUE(pcmtap.wait_until([&](const std::string &out) {
-      return out.find(last_frame) != std::string::npos;
-    })) << pcmtap.err();
+    ASSERT_TRUE(wrote_frame(pcmtap, first + uint32_t(frames) - 1))
+        << pcmtap.err();
     player->close_stdin();
     EXPECT_EQ(player->wait(), 0) << player->err();
     said += first == firsts[0] ? "pcmtap: \"LATE\" plays now; recording it\n"
