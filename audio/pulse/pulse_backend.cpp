@@ -61,11 +61,10 @@ int PulseBackend::open_capture(unsigned rate, unsigned channels,
       std::make_unique<PulseCapture>(target_.server, choice_, rate, channels);
   *out = std::make_unique<ChosenCapture>(
       std::move(source),
-      [server = target_.server, choice = choice_, rate, channels,
-       chosen = false]() mutable -> std::unique_ptr<CaptureSource> {
-        if (!choice->program_chosen || chosen)
+      [server = target_.server, choice = choice_, rate,
+       channels]() -> std::unique_ptr<CaptureSource> {
+        if (!choice->program_chosen)
           return nullptr;
-        chosen = true;
         return make_program_capture(server, choice->program_name, rate,
                                     channels);
       });
